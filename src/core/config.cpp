@@ -1,0 +1,66 @@
+#include "core/config.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+AppConfig& Config() {
+    static AppConfig config;
+    return config;
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    CommandLine result;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Collects the cards of a professionals directory site into a CSV file."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption webHost(QStringLiteral("web-host"),
+                                     QStringLiteral("Host (and port) of the site's pages."),
+                                     QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption apiHost(QStringLiteral("api-host"),
+                                     QStringLiteral("Host (and port) of the site's API."),
+                                     QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption caFile(
+        QStringLiteral("ca-file"),
+        QStringLiteral("PEM file of extra CA certificates to trust besides the system's."),
+        QStringLiteral("FILE"));
+    parser.addOptions({help, version, webHost, apiHost, caFile});
+
+    const QString usage = parser.helpText();
+    if (!parser.parse(arguments)) {
+        result.exit = true;
+        result.exitCode = kExitUsage;
+        result.error = parser.errorText() + QLatin1Char('\n') + usage;
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        result.exit = true;
+        result.exitCode = kExitUsage;
+        result.error = QStringLiteral("Unexpected argument: %1\n%2")
+                           .arg(parser.positionalArguments().first(), usage);
+        return result;
+    }
+    if (parser.isSet(help)) {
+        result.exit = true;
+        result.output = usage;
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.exit = true;
+        result.output = QStringLiteral("directory-scraper %1\n")
+                            .arg(QCoreApplication::applicationVersion().isEmpty()
+                                     ? QStringLiteral(DIRECTORY_SCRAPER_VERSION)
+                                     : QCoreApplication::applicationVersion());
+        return result;
+    }
+    if (parser.isSet(webHost))
+        result.config.WebHost = parser.value(webHost);
+    if (parser.isSet(apiHost))
+        result.config.ApiHost = parser.value(apiHost);
+    if (parser.isSet(caFile))
+        result.config.CaFile = parser.value(caFile);
+    return result;
+}

@@ -1,0 +1,55 @@
+#include "text/extract.h"
+
+QString ExtractBetween(QStringView text, QStringView start, QStringView second, QStringView end) {
+    qsizetype pos = 0;
+    qsizetype markerLength = 0;
+    if (!start.isEmpty()) {
+        pos = text.indexOf(start);
+        if (pos < 0)
+            return {};
+        markerLength = start.size();
+    }
+    if (!second.isEmpty()) {
+        const qsizetype from = pos + markerLength;
+        if (from > text.size())
+            return {};
+        pos = text.indexOf(second, from);
+        if (pos < 0)
+            return {};
+        markerLength = second.size();
+    }
+    const qsizetype valueStart = pos + markerLength;
+    qsizetype valueEnd = text.size();
+    if (!end.isEmpty()) {
+        if (valueStart > text.size())
+            return {};
+        valueEnd = text.indexOf(end, valueStart);
+        if (valueEnd < 0)
+            return {};
+    }
+    return text.mid(valueStart, valueEnd - valueStart).toString();
+}
+
+QString ReplaceAll(const QString& text, QStringView find, QStringView with) {
+    if (find.isEmpty())
+        return text;
+    QString result = text;
+    result.replace(find.toString(), with.toString(), Qt::CaseSensitive);
+    return result;
+}
+
+QString QuoteSafe(const QString& value) {
+    QString result = value;
+    result.replace(QLatin1Char('"'), QLatin1Char('\''));
+    return result;
+}
+
+QStringView TrimControl(QStringView text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first].unicode() <= 32)
+        ++first;
+    while (last > first && text[last - 1].unicode() <= 32)
+        --last;
+    return text.mid(first, last - first);
+}
