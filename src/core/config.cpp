@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 AppConfig& Config() {
     static AppConfig config;
@@ -29,7 +30,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("FILE"));
     parser.addOptions({help, version, webHost, apiHost, caFile});
 
-    const QString usage = parser.helpText();
+    QString usage = parser.helpText();
+    usage.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                  QStringLiteral("Usage: directory-scraper"));
     if (!parser.parse(arguments)) {
         result.exit = true;
         result.exitCode = kExitUsage;

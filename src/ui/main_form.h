@@ -1,0 +1,72 @@
+#pragma once
+// The program's one window: two lists to choose from, the log, START, pause
+// and stop, the found-cards counter and the progress bar.
+
+#include <QList>
+#include <QRect>
+#include <QWidget>
+
+// "Парсер сайта " and the web host with its first letter in upper case: the
+// window's caption and the application's title.
+QString WindowCaption(const QString& webHost);
+
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Controls, in their order of creation.
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* Label2 = nullptr; // "Логи"
+    QLabel* Label1 = nullptr; // "Города/Регионы"
+    QLabel* Label4 = nullptr; // found-cards counter
+    QLabel* Label3 = nullptr; // "Категории"
+    QPlainTextEdit* LogsMemo = nullptr;
+    QPushButton* StartButton = nullptr;
+    QPushButton* StopButton = nullptr;
+    QPushButton* PauseButton = nullptr;
+    QListWidget* CitiesListBox = nullptr;
+    QPushButton* SelectAllCitiesButton = nullptr;
+    QListWidget* CatsListBox = nullptr;
+    QPushButton* Button1 = nullptr; // "все" under the categories
+    QTimer* ResumeTimer = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Event handlers.
+    void FormShow();
+    void Timer1Timer();
+    void Button1Click();
+    void SelectAllCitiesButtonClick();
+    // Ctrl+A (Shift and Alt allowed) selects the whole log; returns whether
+    // the key was handled.
+    bool LogsMemoKeyDown(int key, Qt::KeyboardModifiers modifiers);
+
+    // Appends one line at the end of the log.
+    void AppendLog(const QString& line);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum Anchor { Left = 1, Top = 2, Right = 4, Bottom = 8 };
+    struct Anchored {
+        QWidget* widget;
+        QRect base; // geometry at the design size
+        int anchors;
+    };
+    void place(QWidget* widget, QRect geometry, int anchors);
+    void layoutControls();
+
+    QList<Anchored> anchored_;
+    bool shown_ = false;
+};
