@@ -1,0 +1,29 @@
+#pragma once
+// Cutting one card's values out of its page.
+
+#include <QString>
+#include <QStringView>
+
+// The values of one card in the result file's column order.
+struct CardRecord {
+    QString url;
+    QString name;
+    QString categories;
+    QString services;
+    QString rating;
+    QString reviews;
+    QString telephone;
+    QString site;
+    QString email;
+    QString city;
+    QString address;
+};
+
+// The card of `page`: every value but the categories comes from the page's
+// JSON-LD block (after "@type": "LocalBusiness" up to the next "</script>");
+// a page without the block gives those values empty. `url` is taken as it is;
+// a rating's "." becomes `decimalSeparator`. Pure; never fails.
+CardRecord ExtractCard(QStringView page, const QString& url, const QString& decimalSeparator);
+
+// The names of the block's offers joined by "; ", empty names left out.
+QString ExtractServices(QStringView block);

@@ -1,0 +1,60 @@
+#pragma once
+// The result file: a UTF-8 CSV with a byte order mark, a header line and one
+// row per card, every line ended by CR LF.
+
+#include "run/card_extractor.h"
+
+#include <QString>
+
+#include <cstdint>
+
+// "data%d.csv" with the tick as a signed 32-bit number.
+QString ResultFileName(std::uint32_t tick);
+
+// The header line, without its line end.
+QString CsvHeader();
+
+// One card as a row, without its line end: eleven quoted fields separated by
+// ";", none after the last; the URL as it is, the other values through
+// QuoteSafe, the telephone field with a space after its opening quote.
+QString FormatCsvRow(const CardRecord& card);
+
+// The open result file. Every write goes to the file before it returns, so
+// other programs may read the rows as they come and a stop or crash keeps
+// every row written. Failures throw std::runtime_error with the system's
+// reason.
+class ResultFile {
+public:
+    ResultFile() = default;
+    ~ResultFile();
+    ResultFile(const ResultFile&) = delete;
+    ResultFile& operator=(const ResultFile&) = delete;
+
+    // Creates `path` (or cuts an existing file to length 0) and writes the byte
+    // order mark and the header line. Throws `Cannot create file "<absolute
+    // path>". <reason>` when the file cannot be created, `Cannot write to
+    // file "<absolute path>". <reason>` when the header cannot be written (the
+    // file is closed again then).
+    void Open(const QString& path);
+
+    // Writes the card's row and its line end. A failed or incomplete write
+    // throws `Cannot write to file "<absolute path>". <reason>`; the file is
+    // then cut back to the rows written before, so it still ends with a
+    // complete line, and stays open.
+    void WriteCard(const CardRecord& card);
+
+    // Closes the file; harmless when it is not open.
+    void Close();
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // The absolute path of the file last opened.
+    const QString& Path() const { return path_; }
+
+private:
+    void WriteAll(const QByteArray& bytes);
+
+    int fd_ = -1;
+    QString path_;
+    std::int64_t size_ = 0; // bytes of complete lines written
+};
