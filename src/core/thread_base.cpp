@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 
 TThread::~TThread() {
@@ -82,17 +83,33 @@ void RunOnWindowThread(const std::function<void()>& fn) {
         fn();
         return;
     }
+    // The outcome is handed back under a lock of our own. Qt also releases
+    // the waiting caller when the queued call is discarded without running
+    // (the application shutting down); `ran` tells the two apart, so that an
+    // operation that never ran is not taken for one that succeeded.
+    std::mutex outcomeMutex;
+    bool ran = false;
     std::exception_ptr error;
     QMetaObject::invokeMethod(
         app,
         [&] {
+            std::exception_ptr caught;
             try {
                 fn();
             } catch (...) {
-                error = std::current_exception();
+                caught = std::current_exception();
             }
+            std::lock_guard lock(outcomeMutex);
+            error = std::move(caught);
+            ran = true;
         },
         Qt::BlockingQueuedConnection);
-    if (error)
-        std::rethrow_exception(error);
+    std::unique_lock lock(outcomeMutex);
+    if (!ran)
+        throw std::runtime_error("the window thread did not run the operation");
+    if (error) {
+        std::exception_ptr raised = std::move(error);
+        lock.unlock();
+        std::rethrow_exception(raised);
+    }
 }
