@@ -104,7 +104,8 @@ QString WithoutTimeZone(const QString& format) {
 
 QString Timestamp(const QDateTime& when, const QLocale& locale) {
     const QString date = locale.toString(when.date(), QLocale::ShortFormat);
-    if (when.time() == QTime(0, 0, 0))
+    const QTime time = when.time();
+    if (time.hour() == 0 && time.minute() == 0 && time.second() == 0)
         return date;
     // The long time format of many locales carries the time zone; the log
     // shows local time only.

@@ -9,7 +9,7 @@ std::optional<JsonValue> JsonParseUtf8(std::string_view utf8) {
     JsonValue result;
     nlohmann::detail::json_sax_dom_parser<JsonValue> builder(result, false);
     const bool ok = JsonValue::sax_parse(utf8.begin(), utf8.end(), &builder,
-                                         nlohmann::json::input_format_t::json,
+                                         nlohmann::detail::input_format_t::json,
                                          /*strict=*/false, /*ignore_comments=*/true);
     if (!ok || result.is_discarded())
         return std::nullopt;
