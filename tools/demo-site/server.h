@@ -1,0 +1,29 @@
+#pragma once
+// The two HTTPS listeners of the demo site and their routes.
+
+#include "certs.h"
+
+#include <cstdint>
+#include <string>
+
+namespace demo {
+
+struct Options {
+    int webPort = 8443;
+    int apiPort = 8444;
+    std::string certDir; // empty: demo-site-certs beside the executable
+    uint64_t seed = 1;
+    int scale = 60;
+    bool faults = false;
+    int slowMs = 2000;
+    int threads = 32; // worker threads per listener
+    bool log = false;
+    bool exitOnStdinEof = false;
+};
+
+// Serves until SIGTERM or SIGINT (or end of standard input with
+// exitOnStdinEof). Prints the ready line once both listeners accept
+// connections. Returns the process exit code.
+int RunSite(const Options& options, const CertFiles& certs);
+
+} // namespace demo
