@@ -1,0 +1,84 @@
+#pragma once
+// Helpers shared by the network tests: canned answers for the raw server and
+// running a fetch worker to its hand-over.
+
+#include "net/fetch_worker.h"
+#include "support/raw_server.h"
+#include "support/test_certs.h"
+#include "support/wait.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+// An HTTP/1.1 answer with a Content-Length body.
+inline std::string Answer(int status, std::string_view reason, std::string_view body = {},
+                          std::string_view extraHeaders = {}) {
+    return "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason) +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+           std::string(extraHeaders) + "\r\n" + std::string(body);
+}
+
+// The path of a request line ("GET /a?b HTTP/1.1" gives "/a?b").
+inline std::string PathOf(const RawRequest& request) {
+    const std::string line = request.RequestLine();
+    const size_t first = line.find(' ');
+    const size_t second = line.find(' ', first + 1);
+    return line.substr(first + 1, second - first - 1);
+}
+
+// A raw-server handler answering every request of a connection with `reply`.
+template <typename Reply> RawServer::Handler AnswerEach(Reply reply) {
+    return [reply](RawConnection& connection) {
+        RawRequest request;
+        while (connection.ReadRequest(request)) {
+            if (!connection.Send(reply(request)))
+                return;
+        }
+    };
+}
+
+// Settings trusting the test CA, with time-outs that never fire in a test
+// unless it shortens them.
+inline FetchSettings TestFetchSettings() {
+    FetchSettings settings;
+    settings.caFile = QString::fromStdString(TestCertificates().caCert);
+    settings.connectTimeoutMs = 5000;
+    settings.readTimeoutMs = 5000;
+    return settings;
+}
+
+struct WorkerRun {
+    std::shared_ptr<WorkerList> running = std::make_shared<WorkerList>();
+    std::shared_ptr<WorkerList> finished = std::make_shared<WorkerList>();
+
+    // Starts a worker the way the run does.
+    std::shared_ptr<TScrapingThread2> Start(const std::string& url,
+                                            const FetchSettings& settings = TestFetchSettings()) {
+        auto worker = std::make_shared<TScrapingThread2>();
+        {
+            std::lock_guard lock(WorkerListsLock());
+            running->push_back(worker);
+        }
+        worker->url = QString::fromStdString(url);
+        worker->RunningList = running;
+        worker->FinishedList = finished;
+        worker->settings = settings;
+        worker->Start();
+        return worker;
+    }
+
+    size_t FinishedCount() {
+        std::lock_guard lock(WorkerListsLock());
+        return finished->size();
+    }
+};
+
+// Runs one worker for `url` and waits until its thread has ended.
+inline std::shared_ptr<TScrapingThread2>
+Fetch(const std::string& url, const FetchSettings& settings = TestFetchSettings()) {
+    WorkerRun run;
+    auto worker = run.Start(url, settings);
+    WaitUntil([&] { return worker->Finished(); }, 30000);
+    return worker;
+}
