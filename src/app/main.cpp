@@ -2,6 +2,7 @@
 // main window.
 
 #include "core/config.h"
+#include "core/thread_base.h"
 #include "ui/main_form.h"
 
 #include <QApplication>
@@ -9,10 +10,15 @@
 
 #include <curl/curl.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char** argv) {
+    // A file size limit must show up as a failed write of the result file,
+    // not kill the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     curl_global_init(CURL_GLOBAL_DEFAULT);
 
     QStringList arguments;
@@ -27,6 +33,9 @@ int main(int argc, char** argv) {
         return commandLine.exitCode;
     }
     Config() = commandLine.config;
+    // Batch mode shows no window.
+    if (Config().Batch)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("directory-scraper"));
@@ -35,5 +44,13 @@ int main(int argc, char** argv) {
 
     auto MainForm = std::make_unique<TMainForm>();
     MainForm->show();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+
+    // Workers of a stopped run may still wait for their answers (and a run
+    // that did not end in time after the window closed, for the window):
+    // leave without tearing the application down under them.
+    std::fflush(nullptr);
+    if (TThread::LiveCount() > 0)
+        std::_Exit(code);
+    return code;
 }

@@ -28,7 +28,26 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("ca-file"),
         QStringLiteral("PEM file of extra CA certificates to trust besides the system's."),
         QStringLiteral("FILE"));
-    parser.addOptions({help, version, webHost, apiHost, caFile});
+    const QCommandLineOption category(
+        QStringLiteral("category"),
+        QStringLiteral("Select this category (its row text or slug) once the lists are loaded, "
+                       "instead of the saved selection. Repeatable."),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption city(
+        QStringLiteral("city"),
+        QStringLiteral("Select this city or region (its row text) once the lists are loaded, "
+                       "instead of the saved selection. Repeatable."),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption batch(
+        QStringLiteral("batch"),
+        QStringLiteral("No window: start the run once the lists are loaded, write the log to "
+                       "standard output and exit when the run ends. Exit codes: 0 the run "
+                       "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
+                       "3 a start-up check failed, 64 bad command line."));
+    const QCommandLineOption noOpen(
+        QStringLiteral("no-open"),
+        QStringLiteral("Do not hand the result file to the desktop when a run ends."));
+    parser.addOptions({help, version, webHost, apiHost, caFile, category, city, batch, noOpen});
 
     QString usage = parser.helpText();
     usage.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
@@ -65,5 +84,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         result.config.ApiHost = parser.value(apiHost);
     if (parser.isSet(caFile))
         result.config.CaFile = parser.value(caFile);
+    result.config.Categories = parser.values(category);
+    result.config.Cities = parser.values(city);
+    result.config.Batch = parser.isSet(batch);
+    result.config.NoOpen = parser.isSet(noOpen);
     return result;
 }

@@ -9,6 +9,14 @@ struct AppConfig {
     QString WebHost = QStringLiteral("localhost:8443"); // HTML pages
     QString ApiHost = QStringLiteral("localhost:8444"); // JSON API
     QString CaFile; // extra trusted CA certificates (PEM) for both clients
+    // Rows to select once the lists are loaded, instead of the saved ones.
+    QStringList Categories; // row text or slug
+    QStringList Cities;     // row text
+    // No window: START is pressed once the lists are loaded, log lines go to
+    // standard output, and the program exits after the run.
+    bool Batch = false;
+    // The result file is not handed to the desktop at the end of a run.
+    bool NoOpen = false;
 };
 
 AppConfig& Config();
@@ -26,4 +34,9 @@ struct CommandLine {
 
 CommandLine ParseCommandLine(const QStringList& arguments);
 
+// Exit codes.
+constexpr int kExitRunEnded = 0;
+constexpr int kExitLoadingFailed = 1;
+constexpr int kExitStartRefused = 2;
+constexpr int kExitStartupCheck = 3;
 constexpr int kExitUsage = 64;

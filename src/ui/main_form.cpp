@@ -2,9 +2,12 @@
 
 #include "core/config.h"
 #include "core/platform.h"
+#include "run/log_output.h"
+#include "ui/selection_files.h"
 #include "ui/startup_checks.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +17,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+#include <QElapsedTimer>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -124,6 +130,12 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(SelectAllCitiesButton, &QPushButton::clicked, this,
             &TMainForm::SelectAllCitiesButtonClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    connect(StartButton, &QPushButton::clicked, this, &TMainForm::StartButtonClick);
+    connect(PauseButton, &QPushButton::clicked, this, &TMainForm::PauseButtonClick);
+    connect(StopButton, &QPushButton::clicked, this, &TMainForm::StopButtonClick);
+    connect(ResumeTimer, &QTimer::timeout, this, &TMainForm::ResumeTimerTimer);
+    if (Config().Batch)
+        connect(this, &TMainForm::ReferenceLoadingEnded, this, &TMainForm::StartBatchRun);
 
     Timer1->start();
     layoutControls();
@@ -185,6 +197,11 @@ void TMainForm::FormShow() {
     const StartupProblem problem = CheckStartup(ProgramFolder(), TlsAvailable());
     if (problem == StartupProblem::None)
         return;
+    if (Config().Batch) {
+        std::fprintf(stderr, "%s\n", StartupMessage(problem).toUtf8().constData());
+        std::fflush(nullptr);
+        std::_Exit(kExitStartupCheck);
+    }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Внимание!"),
                     StartupMessage(problem).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
                     QMessageBox::Ok, this);
@@ -195,8 +212,25 @@ void TMainForm::FormShow() {
     std::_Exit(0);
 }
 
-void TMainForm::Timer1Timer() {
-    Timer1->stop();
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (FormClose())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainForm::FormClose() {
+    if (Config().Batch)
+        return true; // batch runs never touch the saved selections
+    try {
+        SaveSelection(*CitiesListBox, QStringLiteral("selection2.txt"));
+        SaveSelection(*CatsListBox, QStringLiteral("selection1.txt"));
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+        return false;
+    }
+    StopRunAndWait();
+    return true;
 }
 
 void TMainForm::Button1Click() {
@@ -231,5 +265,5 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::AppendLog(const QString& line) {
-    LogsMemo->appendPlainText(line);
+    AppendLogLine(LogsMemo, line);
 }

@@ -4,7 +4,10 @@
 
 #include <QList>
 #include <QRect>
+#include <QStringList>
 #include <QWidget>
+
+#include <memory>
 
 // "Парсер сайта " and the web host with its first letter in upper case: the
 // window's caption and the application's title.
@@ -16,6 +19,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class TScraper;
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -42,9 +46,16 @@ public:
 
     // Event handlers.
     void FormShow();
+    // Saves the selections; returns false when that failed and the window
+    // must stay open.
+    bool FormClose();
     void Timer1Timer();
     void Button1Click();
     void SelectAllCitiesButtonClick();
+    void StartButtonClick();
+    void PauseButtonClick();
+    void StopButtonClick();
+    void ResumeTimerTimer();
     // Ctrl+A (Shift and Alt allowed) selects the whole log; returns whether
     // the key was handled.
     bool LogsMemoKeyDown(int key, Qt::KeyboardModifiers modifiers);
@@ -52,12 +63,33 @@ public:
     // Appends one line at the end of the log.
     void AppendLog(const QString& line);
 
+    // The category id of each row of CatsListBox, in row order.
+    QStringList CategoryIds;
+
+    // The run most recently started; it stays valid after the run has ended.
+    std::shared_ptr<TScraper> CurrentRun;
+    // Whether CurrentRun is a run whose work has not finished.
+    bool RunActive() const;
+
+    bool LoadingEnded() const { return loadingEnded_; }
+
+signals:
+    // Reference loading has ended; `succeeded` is false when its error line
+    // was written.
+    void ReferenceLoadingEnded(bool succeeded);
+
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ApplyInitialSelection();
+    void StopRunAndWait();
+    void StartBatchRun(bool loaded);
+    void SelectNamedRows();
+
     enum Anchor { Left = 1, Top = 2, Right = 4, Bottom = 8 };
     struct Anchored {
         QWidget* widget;
@@ -69,4 +101,6 @@ private:
 
     QList<Anchored> anchored_;
     bool shown_ = false;
+    bool loadingEnded_ = false;
+    bool loadingSucceeded_ = false;
 };

@@ -1,0 +1,339 @@
+#include "run/scraper.h"
+
+#include "core/config.h"
+#include "core/platform.h"
+#include "net/fetch_worker.h"
+#include "run/card_extractor.h"
+#include "run/listing_handler.h"
+#include "run/log_output.h"
+#include "run/progress_text.h"
+#include "run/requests.h"
+#include "run/result_file.h"
+#include "text/html_text.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+std::uint32_t LastProgressTick = 0;
+
+namespace {
+
+constexpr int kPhase1SleepAfterStartMs = 50;
+constexpr int kPhase2SleepAfterStartMs = 30;
+constexpr int kPassSleepMs = 10;
+constexpr int kResumeAfterErrorMs = 30000;
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::uint32_t Tick() {
+    return TScraper::TickSource != nullptr ? TScraper::TickSource() : TickCount();
+}
+
+QString ErrorText(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
+
+// The log's whole text, every line ended by CR LF, as UTF-8.
+void SaveLog(const QPlainTextEdit& log, const QString& path) {
+    QByteArray bytes;
+    const QStringList lines = log.toPlainText().split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        bytes += line.toUtf8();
+        bytes += "\r\n";
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
+                                     .arg(path, file.errorString())
+                                     .toStdString());
+}
+
+} // namespace
+
+TScraper::~TScraper() = default;
+
+// ---- Notifications (window thread) ----
+
+void TScraper::PostLogLine() {
+    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": ") + LogMessageText);
+}
+
+void TScraper::PostFoundCount() {
+    Label4->setText(QStringLiteral("Найдено карточек: ") + QString::number(firmscounter));
+    QCoreApplication::processEvents();
+}
+
+void TScraper::PostProgress() {
+    if (!ProgressDue(Tick(), LastProgressTick))
+        return;
+    const ProgressValues v = ClampProgress(ProgressBarPosition, ProgressBarMax);
+    ProgressBar->setMaximum(v.maximum);
+    ProgressBar->setValue(v.position);
+    const int p = ProgressBar->value();
+    const int m = ProgressBar->maximum();
+    ProgressBar->setToolTip(ProgressHint(p, m));
+    QCoreApplication::processEvents();
+    LastProgressTick = Tick();
+}
+
+void TScraper::PostRunState() {
+    if (CursorHourGlass) {
+        LogsMemo->clear();
+        AppendLogLine(LogsMemo,
+                      Timestamp() +
+                          QStringLiteral(": Начинаем работу по заданным городам и категориям"));
+        CitiesListBox->setEnabled(false);
+        CatsListBox->setEnabled(false);
+        StartButton->setEnabled(false);
+        return;
+    }
+    const QString path = ProgramFolder() + TickFileName("log-%d.txt", Tick());
+    AppendLogLine(LogsMemo,
+                  Timestamp() + QStringLiteral(": Работа завершена, лог записан в ") + path);
+    SaveLog(*LogsMemo, path);
+    CitiesListBox->setEnabled(true);
+    CatsListBox->setEnabled(true);
+    StartButton->setEnabled(true);
+    if (OnRunEnded)
+        OnRunEnded();
+}
+
+void TScraper::PostResult() {
+    if (!IsErrorResult(result)) {
+        AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Сбор данных завершен"));
+        return;
+    }
+    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Ошибка: ") + ErrorResultLine(result));
+    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Включаем паузу на 30 секунд"));
+    ArmResumeTimer();
+    // The run stays at its gate, inside this notification call, until the
+    // timer or the pause button resumes it.
+    Suspend();
+}
+
+void TScraper::ArmResumeTimer() {
+    ResumeTimer->setInterval(kResumeAfterErrorMs);
+    ResumeTimer->start();
+}
+
+// ---- The run (run thread) ----
+
+void TScraper::Notify(void (TScraper::*notification)()) {
+    Synchronize([this, notification] { (this->*notification)(); });
+}
+
+void TScraper::Log(const QString& text) {
+    LogMessageText = text;
+    Notify(&TScraper::PostLogLine);
+}
+
+void TScraper::Execute() {
+    LastProgressTick = 0;
+    webHost_ = Config().WebHost;
+    decimalSeparator_ = DecimalSeparator();
+    CursorHourGlass = true;
+    Notify(&TScraper::PostRunState);
+
+    try {
+        Log(QStringLiteral("Начинаем работу..."));
+        Seed();
+        firmscounter = 0;
+        Notify(&TScraper::PostFoundCount);
+
+        PhaseEnd end = PhaseEnd::Done;
+        try {
+            ProgressBarPosition = 0;
+            ProgressBarMax = static_cast<std::int32_t>(ListingQueue.size());
+            end = RunPhase(ListingQueue, kPhase1SleepAfterStartMs,
+                           [this](TScrapingThread2& w) { HandleListingWorker(w); });
+        } catch (const std::exception& e) {
+            ListingQueue.clear();
+            result = QStringLiteral("ERROR_") + ErrorText(e);
+            Notify(&TScraper::PostResult);
+        }
+        if (end == PhaseEnd::Done)
+            HandOver();
+    } catch (...) {
+        // An error outside the two guarded phases ends the run through the
+        // final clean-up alone.
+    }
+
+    ListingQueue = {};
+    CardQueue = {};
+    Seen = SeenSet{};
+    CursorHourGlass = false;
+    Notify(&TScraper::PostRunState);
+}
+
+// One listing URL per selected pair, the city order outermost. The lists are
+// read on the window thread, in one snapshot.
+void TScraper::Seed() {
+    QStringList cities;
+    QStringList categories;
+    RunOnWindowThread([&] {
+        for (int i = 0; i < CitiesListBox->count(); ++i) {
+            if (CitiesListBox->item(i)->isSelected())
+                cities.append(CitiesListBox->item(i)->text());
+        }
+        for (int i = 0; i < CatsListBox->count(); ++i) {
+            if (CatsListBox->item(i)->isSelected())
+                categories.append(CatsListBox->item(i)->text());
+        }
+    });
+    for (const QString& city : cities) {
+        const QString encoded = PercentEncodeCity(city);
+        for (const QString& category : categories)
+            ListingQueue.push_back(ListingUrl(webHost_, CategorySlug(category), encoded));
+    }
+}
+
+// The polling loop both phases share: per pass start at most one worker,
+// collect at most one finished worker, and end when nothing is queued,
+// running or waiting. The lock is held for each list access only.
+TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
+                                      const FinishedHandler& handle) {
+    auto running = std::make_shared<WorkerList>();
+    auto finished = std::make_shared<WorkerList>();
+    bool done = false;
+    while (!Terminated() && !done) {
+        CheckSuspended();
+
+        std::size_t runningCount = 0;
+        {
+            std::lock_guard lock(WorkerListsLock());
+            runningCount = running->size();
+        }
+        if (runningCount < static_cast<std::size_t>(Limit) && !queue.empty()) {
+            const QString item = std::move(queue.front());
+            queue.pop_front();
+            ++ProgressBarPosition;
+            Notify(&TScraper::PostProgress);
+            if (!IsBlankWorkItem(item)) {
+                auto worker = std::make_shared<TScrapingThread2>();
+                {
+                    std::lock_guard lock(WorkerListsLock());
+                    running->push_back(worker);
+                }
+                worker->url = item;
+                worker->RunningList = running;
+                worker->FinishedList = finished;
+                worker->Start();
+                SleepMs(sleepAfterStartMs);
+            }
+        }
+
+        std::shared_ptr<TScrapingThread2> worker;
+        {
+            std::lock_guard lock(WorkerListsLock());
+            if (!finished->empty())
+                worker = finished->front();
+        }
+        if (worker) {
+            handle(*worker);
+            {
+                std::lock_guard lock(WorkerListsLock());
+                finished->pop_front();
+            }
+            worker->WaitFor();
+            worker.reset();
+        }
+
+        {
+            std::lock_guard lock(WorkerListsLock());
+            done = running->empty() && finished->empty() && queue.empty();
+        }
+        SleepMs(kPassSleepMs);
+    }
+    if (!Terminated())
+        return PhaseEnd::Done;
+
+    // Stop: running workers are told to end; nobody waits for them, and the
+    // lists live on for as long as a worker still holds them.
+    std::lock_guard lock(WorkerListsLock());
+    for (const auto& w : *running)
+        w->Terminate();
+    return PhaseEnd::Stopped;
+}
+
+void TScraper::HandleListingWorker(TScrapingThread2& worker) {
+    const QString response = StreamToText(worker.html);
+    worker.html.clear();
+    const QString item = worker.url;
+    Log(FinishedItemLogLine(item, worker.statusText));
+    if (worker.result != 1)
+        return;
+    const ResponseOutcome outcome =
+        HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue, CardQueue, Seen);
+    for (const QString& line : outcome.logLines)
+        Log(line);
+    firmscounter = outcome.firmscounter;
+    Notify(&TScraper::PostFoundCount);
+}
+
+void TScraper::HandOver() {
+    ProgressBarPosition = 0;
+    Notify(&TScraper::PostProgress);
+    Log(QStringLiteral("Найдено карточек: ") + QString::number(CardQueue.size()));
+    if (CardQueue.empty())
+        return;
+    RunPhase2();
+}
+
+void TScraper::RunPhase2() {
+    ResultFile file;
+    bool created = false;
+    try {
+        const QString path = ProgramFolder() + ResultFileName(Tick());
+        Log(QStringLiteral("Данные будут записываться в файл ") + path);
+        file.Open(path);
+        created = true;
+        ProgressBarPosition = 0;
+        ProgressBarMax = static_cast<std::int32_t>(CardQueue.size());
+        const PhaseEnd end =
+            RunPhase(CardQueue, kPhase2SleepAfterStartMs,
+                     [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); });
+        if (end == PhaseEnd::Done) {
+            result = QStringLiteral("ok");
+            Notify(&TScraper::PostResult);
+        }
+    } catch (const std::exception& e) {
+        CardQueue.clear();
+        result = QStringLiteral("ERROR_") + ErrorText(e);
+        Notify(&TScraper::PostResult);
+        result = QStringLiteral("ok");
+        Notify(&TScraper::PostResult);
+    }
+
+    // The finish, on every way out: a file that was never created has
+    // nothing to close or open.
+    file.Close();
+    if (created) {
+        Log(QStringLiteral("Открываем файл с результатами"));
+        if (!Config().Batch && !Config().NoOpen)
+            OpenWithDesktop(file.Path());
+    }
+    ProgressBarPosition = 0;
+    Notify(&TScraper::PostProgress);
+}
+
+void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
+    const QString page = StreamToText(worker.html);
+    worker.html.clear();
+    const QString url = worker.url;
+    Log(CardLogLine(url, worker.statusText));
+    if (worker.result == 1)
+        file.WriteCard(ExtractCard(page, url, decimalSeparator_));
+}

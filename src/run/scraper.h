@@ -1,0 +1,91 @@
+#pragma once
+// The run thread: one per press of START. Turns the selected city and
+// category pairs into listing URLs, drives fetch workers through phase 1
+// (listing pages and search requests, collecting card URLs) and phase 2 (card
+// pages into the result file), and shows everything through six
+// notifications that run on the window thread while the run waits.
+
+#include "core/thread_base.h"
+#include "run/seen_set.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class ResultFile;
+class TScrapingThread2;
+
+// The tick of the last progress display, shared by all runs.
+extern std::uint32_t LastProgressTick;
+
+class TScraper : public TThread {
+public:
+    TScraper() = default;
+    ~TScraper() override;
+
+    // Run state read by the notifications, set just before each of them.
+    QString result; // "ok" or "ERROR_" + message
+    QString LogMessageText;
+    bool CursorHourGlass = false;
+    std::int32_t ProgressBarPosition = 0;
+    std::int32_t ProgressBarMax = 0;
+    std::int32_t firmscounter = 0;
+
+    // The window's controls, handed over at START.
+    QProgressBar* ProgressBar = nullptr;
+    QPushButton* StartButton = nullptr;
+    QPlainTextEdit* LogsMemo = nullptr;
+    QTimer* ResumeTimer = nullptr;
+    QListWidget* CitiesListBox = nullptr;
+    QListWidget* CatsListBox = nullptr;
+    std::int32_t Limit = 5;
+    QLabel* Label4 = nullptr;
+
+    // The category id of each category row, as loaded by the window.
+    QStringList CategoryIds;
+
+    // Called on the window thread at the end of the last notification.
+    std::function<void()> OnRunEnded;
+
+    // The notifications; each runs on the window thread.
+    void PostLogLine();
+    void PostFoundCount();
+    void PostProgress();
+    void PostRunState();
+    void PostResult();
+    void ArmResumeTimer();
+
+    // Where the tick count comes from; tests replace it.
+    static inline std::uint32_t (*TickSource)() = nullptr;
+
+protected:
+    void Execute() override;
+
+private:
+    enum class PhaseEnd { Done, Stopped };
+    using FinishedHandler = std::function<void(TScrapingThread2&)>;
+
+    void Notify(void (TScraper::*notification)());
+    void Log(const QString& text);
+    void Seed();
+    PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle);
+    void HandleListingWorker(TScrapingThread2& worker);
+    void HandOver();
+    void RunPhase2();
+    void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
+
+    WorkQueue ListingQueue;
+    WorkQueue CardQueue;
+    SeenSet Seen;
+    QString webHost_;
+    QString decimalSeparator_;
+};
