@@ -27,6 +27,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         SetProgramFolder(dir_.path());
+        list_.setSelectionMode(QAbstractItemView::ExtendedSelection);
         list_.addItems({QStringLiteral("Москва"), QStringLiteral("Санкт-Петербург--Ленинградская"),
                         QStringLiteral("Казань--"), QStringLiteral("Москва"),
                         QStringLiteral("Tver ")});
