@@ -222,11 +222,22 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 bool TMainForm::FormClose() {
     if (Config().Batch)
         return true; // batch runs never touch the saved selections
+    // Until loading has restored the saved selections, a list without a
+    // selected row is not the user's choice: its file stays as it is.
+    const auto save = [this](const QListWidget& list, const QString& fileName) {
+        if (!loadingSucceeded_ && list.selectedItems().isEmpty())
+            return;
+        SaveSelection(list, fileName);
+    };
     try {
-        SaveSelection(*CitiesListBox, QStringLiteral("selection2.txt"));
-        SaveSelection(*CatsListBox, QStringLiteral("selection1.txt"));
+        save(*CitiesListBox, QStringLiteral("selection2.txt"));
+        save(*CatsListBox, QStringLiteral("selection1.txt"));
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+        // Shown without blocking this handler; the window stays open.
+        auto* box = new QMessageBox(QMessageBox::Critical, windowTitle(),
+                                    QString::fromUtf8(e.what()), QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
         return false;
     }
     StopRunAndWait();

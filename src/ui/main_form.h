@@ -46,8 +46,8 @@ public:
 
     // Event handlers.
     void FormShow();
-    // Saves the selections; returns false when that failed and the window
-    // must stay open.
+    // Saves the selections; when that fails, shows the error in a message
+    // box (without waiting for it) and returns false: the window stays open.
     bool FormClose();
     void Timer1Timer();
     void Button1Click();
