@@ -88,7 +88,8 @@ private:
     void ApplyInitialSelection();
     void StopRunAndWait();
     void StartBatchRun(bool loaded);
-    void SelectNamedRows();
+    void SelectNamedCategories();
+    void SelectNamedCities();
 
     enum Anchor { Left = 1, Top = 2, Right = 4, Bottom = 8 };
     struct Anchored {

@@ -118,22 +118,24 @@ void TMainForm::Timer1Timer() {
 }
 
 void TMainForm::ApplyInitialSelection() {
-    if (!Config().Categories.isEmpty() || !Config().Cities.isEmpty()) {
-        SelectNamedRows();
-        return;
-    }
+    // Each list takes the rows named on the command line, or else its saved
+    // selection.
     const QString categoriesFile = ProgramFolder() + QStringLiteral("selection1.txt");
-    if (QFile::exists(categoriesFile))
+    if (!Config().Categories.isEmpty())
+        SelectNamedCategories();
+    else if (QFile::exists(categoriesFile))
         RestoreSelection(*CatsListBox, ReadSelectionFile(categoriesFile));
     const QString citiesFile = ProgramFolder() + QStringLiteral("selection2.txt");
-    if (QFile::exists(citiesFile))
+    if (!Config().Cities.isEmpty())
+        SelectNamedCities();
+    else if (QFile::exists(citiesFile))
         RestoreSelection(*CitiesListBox, ReadSelectionFile(citiesFile));
 }
 
-// --category and --city: rows named on the command line; a category may be
-// named by its slug alone. Names that match no row are reported.
-void TMainForm::SelectNamedRows() {
-    QStringList categoryLines = Config().Categories;
+// --category: a row named by its text or by its slug alone. Names that match
+// no row are reported.
+void TMainForm::SelectNamedCategories() {
+    QStringList lines;
     for (const QString& name : Config().Categories) {
         bool found = false;
         for (int i = 0; i < CatsListBox->count(); ++i) {
@@ -141,13 +143,18 @@ void TMainForm::SelectNamedRows() {
             const QString slug = ExtractBetween(row, u"(", u"", u")");
             if (row.compare(name, Qt::CaseInsensitive) == 0 ||
                 slug.compare(name, Qt::CaseInsensitive) == 0) {
-                categoryLines.append(row);
+                lines.append(row);
                 found = true;
             }
         }
         if (!found)
             AppendLog(QStringLiteral("Категория не найдена: ") + name);
     }
+    RestoreSelection(*CatsListBox, lines);
+}
+
+// --city: a row named by its text.
+void TMainForm::SelectNamedCities() {
     for (const QString& name : Config().Cities) {
         bool found = false;
         for (int i = 0; i < CitiesListBox->count() && !found; ++i)
@@ -155,6 +162,5 @@ void TMainForm::SelectNamedRows() {
         if (!found)
             AppendLog(QStringLiteral("Город или регион не найден: ") + name);
     }
-    RestoreSelection(*CatsListBox, categoryLines);
     RestoreSelection(*CitiesListBox, Config().Cities);
 }

@@ -151,4 +151,16 @@ TEST_F(DemoSiteLoading, CommandLineNamesSelectRowsInsteadOfTheFiles) {
         EXPECT_FALSE(line.front().isDigit()) << "time stamp in " << line.toStdString();
 }
 
+TEST_F(DemoSiteLoading, ANamedListLeavesTheOtherListToItsFile) {
+    PutFile(QStringLiteral("selection1.txt"), "Сантехники (santehniki)\r\n");
+    PutFile(QStringLiteral("selection2.txt"), "Байконур\r\n");
+    Config().Cities = {QStringLiteral("Свердловская область")};
+
+    auto form = NewForm();
+    Load(*form);
+
+    EXPECT_EQ(Selected(form->CatsListBox), QStringList{QStringLiteral("Сантехники (santehniki)")});
+    EXPECT_EQ(Selected(form->CitiesListBox), QStringList{QStringLiteral("Свердловская область")});
+}
+
 } // namespace
