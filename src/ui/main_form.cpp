@@ -91,6 +91,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     CitiesListBox = new QListWidget(this);
     CitiesListBox->setObjectName(QStringLiteral("CitiesListBox"));
     CitiesListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    CitiesListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     place(CitiesListBox, QRect(8, 388, 257, 375), Left | Bottom);
 
     SelectAllCitiesButton = new QPushButton(QStringLiteral("все"), this);
@@ -100,6 +101,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     CatsListBox = new QListWidget(this);
     CatsListBox->setObjectName(QStringLiteral("CatsListBox"));
     CatsListBox->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    CatsListBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     place(CatsListBox, QRect(8, 27, 257, 336), Left | Top | Bottom);
 
     Button1 = new QPushButton(QStringLiteral("все"), this);
