@@ -471,15 +471,18 @@ TEST(FetchWorker, ManyWorkersFinishingAtOnceHandOverExactlyOnceEach) {
 
 TEST(FetchWorker, WorkersOfAnAbandonedRunAreFreed) {
     HeldAnswer held;
-    const int before = TThread::LiveCount();
+    std::vector<std::weak_ptr<TScrapingThread2>> workers;
     {
         WorkerRun run;
         for (int i = 0; i < 5; ++i)
-            run.Start(held.server.Url("/"));
+            workers.push_back(run.Start(held.server.Url("/")));
         ASSERT_TRUE(WaitUntil([&] { return held.arrived.load(); }));
     } // the run lets go of its lists and workers while they still wait
     held.release.store(1);
-    EXPECT_TRUE(WaitUntil([&] { return TThread::LiveCount() == before; }));
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::all_of(workers.begin(), workers.end(),
+                           [](const auto& worker) { return worker.expired(); });
+    }));
 }
 
 } // namespace
