@@ -293,21 +293,23 @@ TEST(FetchWorker, ReadTimeOutIsTheLongestWaitForTheNextData) {
             connection.Hold(10000);
             return;
         }
-        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n");
-        for (const char* piece : {"sl", "ow", "ly", "!!"}) { // gaps well below the time-out
-            connection.Hold(120);
+        // Six gaps of 200 ms: together longer than the time-out, each far below it.
+        connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\n");
+        for (const char* piece : {"sl", "ow", "ly", " b", "ut", "!!"}) {
+            connection.Hold(200);
             connection.Send(piece);
         }
     });
     FetchSettings settings = TestFetchSettings();
-    settings.readTimeoutMs = 400;
+    settings.readTimeoutMs = 1000;
     auto worker = Fetch(server.Url("/"), settings);
     EXPECT_EQ(worker->result, 1);
     EXPECT_EQ(Utf8(worker->statusText), "успешно");
-    EXPECT_EQ(worker->html, QByteArray("slowly!!"));
+    EXPECT_EQ(worker->html, QByteArray("slowly but!!"));
     EXPECT_EQ(server.Requests().size(), 2u);
 
     settings.maxAttempts = 1;
+    settings.readTimeoutMs = 300;
     RawServer silent([](RawConnection& connection) {
         RawRequest request;
         if (connection.ReadRequest(request)) {
@@ -317,7 +319,7 @@ TEST(FetchWorker, ReadTimeOutIsTheLongestWaitForTheNextData) {
     });
     auto stalled = Fetch(silent.Url("/"), settings);
     EXPECT_EQ(stalled->result, -1);
-    EXPECT_EQ(Utf8(stalled->statusText), "ERROR Read timed out: no data for 400 ms");
+    EXPECT_EQ(Utf8(stalled->statusText), "ERROR Read timed out: no data for 300 ms");
     EXPECT_TRUE(stalled->html.isEmpty());
 }
 

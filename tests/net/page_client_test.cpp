@@ -155,7 +155,7 @@ TEST_F(PageClientTest, SilenceAbortsOnTimeoutKeepingThePartialBody) {
         }
     });
     PageClientSettings settings = Settings();
-    settings.timeoutMs = 1000; // the clock runs from the start, through the TLS handshake
+    settings.timeoutMs = 1500; // the clock runs from the start, through the TLS handshake
     TPageClient client(settings);
     EXPECT_EQ(GetError(client, server.Url("/")), "Request aborted on timeout");
     EXPECT_EQ(client.Buffer(), QByteArray("partial"));
