@@ -150,11 +150,11 @@ std::mutex& WorkerListsLock() {
     return lock;
 }
 
-bool IsSearchRequest(const QString& item) {
+bool IsSearchRequest(QStringView item) {
     return item.startsWith(u"{\"filter\"");
 }
 
-QByteArray SearchRequestBody(const QString& item) {
+QByteArray SearchPostBody(const QString& item) {
     qsizetype begin = 0;
     qsizetype end = item.size();
     while (begin < end && item[begin].unicode() <= 32)
@@ -202,7 +202,7 @@ void TScrapingThread2::Execute() {
 void TScrapingThread2::RunAttempts(net::FetchClient& client) {
     result = 0;
     const bool search = IsSearchRequest(url);
-    const QByteArray searchBody = search ? SearchRequestBody(url) : QByteArray();
+    const QByteArray searchBody = search ? SearchPostBody(url) : QByteArray();
     for (int attempt = 1;; ++attempt) {
         html.clear();
         if (Terminated())

@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 #include <deque>
 #include <memory>
@@ -48,12 +49,12 @@ struct FetchSettings {
 
 // A work item is a search request body when it begins with {"filter"; anything
 // else is a URL to GET.
-bool IsSearchRequest(const QString& item);
+bool IsSearchRequest(QStringView item);
 
 // The bytes posted for a search request: trimmed of characters of code 32 and
 // below at both ends, line breaks replaced by "&", every UTF-16 code unit at
 // or above U+0080 sent as "?".
-QByteArray SearchRequestBody(const QString& item);
+QByteArray SearchPostBody(const QString& item);
 
 class TScrapingThread2 : public TThread {
 public:

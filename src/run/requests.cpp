@@ -70,10 +70,6 @@ QString CardUrl(const QString& webHost, const QString& slug) {
     return QStringLiteral("https://") + webHost + QStringLiteral("/pro/") + slug;
 }
 
-bool IsSearchRequest(QStringView item) {
-    return item.startsWith(kFilterPrefix);
-}
-
 bool ContainsSearchFilter(QStringView item) {
     return item.contains(kFilterPrefix);
 }

@@ -2,6 +2,7 @@
 // The work items of a run: listing URLs, search request bodies and card URLs,
 // and the log line of a finished work item.
 
+#include "net/fetch_worker.h" // IsSearchRequest: the worker and the run agree on it
 #include "run/seen_set.h"
 
 #include <QString>
@@ -33,9 +34,6 @@ QString SearchRequestBody(const QString& categoryId, const QString& cityId,
 
 // "https://" + webHost + "/pro/" + slug
 QString CardUrl(const QString& webHost, const QString& slug);
-
-// A work item is posted as a search request when it begins with {"filter".
-bool IsSearchRequest(QStringView item);
 
 // The response handler's test: {"filter" anywhere in the item. For every item
 // the run makes it agrees with IsSearchRequest.

@@ -40,10 +40,10 @@ TEST(SearchRequest, ClassifiesAndEncodesTheBody) {
     EXPECT_FALSE(IsSearchRequest(QStringLiteral("{\"filter")));
     EXPECT_FALSE(IsSearchRequest(QStringLiteral("{\"filterX\":1}")));
     EXPECT_FALSE(IsSearchRequest(QStringLiteral(" {\"filter\":{}}")));
-    EXPECT_EQ(SearchRequestBody(QStringLiteral(" \t{\"q\":\"Кофе\"}\r\n")),
+    EXPECT_EQ(SearchPostBody(QStringLiteral(" \t{\"q\":\"Кофе\"}\r\n")),
               QByteArray("{\"q\":\"????\"}"));
-    EXPECT_EQ(SearchRequestBody(QString::fromUtf8("a\U0001F600b")), QByteArray("a??b"));
-    EXPECT_EQ(SearchRequestBody(QStringLiteral("a=1\r\nb=2\nc=3")), QByteArray("a=1&b=2&c=3"));
+    EXPECT_EQ(SearchPostBody(QString::fromUtf8("a\U0001F600b")), QByteArray("a??b"));
+    EXPECT_EQ(SearchPostBody(QStringLiteral("a=1\r\nb=2\nc=3")), QByteArray("a=1&b=2&c=3"));
 }
 
 TEST(FetchWorker, GetGoesOutAsHttp11WithTheClientHeadersOverTls12) {
