@@ -100,15 +100,24 @@ void TScraper::PostRunState() {
         StartButton->setEnabled(false);
         return;
     }
+    ended_.store(true);
     const QString path = ProgramFolder() + TickFileName("log-%d.txt", Tick());
     AppendLogLine(LogsMemo,
                   Timestamp() + QStringLiteral(": Работа завершена, лог записан в ") + path);
-    SaveLog(*LogsMemo, path);
+    try {
+        SaveLog(*LogsMemo, path);
+    } catch (const std::exception& e) {
+        // The window stays locked, but whoever waits for the end (batch
+        // mode) must still hear of it.
+        if (OnRunEnded)
+            OnRunEnded(ErrorText(e));
+        throw;
+    }
     CitiesListBox->setEnabled(true);
     CatsListBox->setEnabled(true);
     StartButton->setEnabled(true);
     if (OnRunEnded)
-        OnRunEnded();
+        OnRunEnded(QString());
 }
 
 void TScraper::PostResult() {
@@ -175,7 +184,10 @@ void TScraper::Execute() {
     CardQueue = {};
     Seen = SeenSet{};
     CursorHourGlass = false;
-    Notify(&TScraper::PostRunState);
+    // The last notification: the run has nothing left to do after it, so it
+    // does not stop at the suspend gate (a pause made now would hold a run
+    // that has already shown its end).
+    RunOnWindowThread([this] { PostRunState(); });
 }
 
 // One listing URL per selected pair, the city order outermost. The lists are

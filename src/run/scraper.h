@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,8 +54,13 @@ public:
     // The category id of each category row, as loaded by the window.
     QStringList CategoryIds;
 
-    // Called on the window thread at the end of the last notification.
-    std::function<void()> OnRunEnded;
+    // Called on the window thread at the end of the last notification, with
+    // the error text when the run log file could not be written, else empty.
+    std::function<void(const QString& error)> OnRunEnded;
+
+    // Whether the run has shown its end display. Nothing of the run is left
+    // to pause or stop then, even while its thread is still returning.
+    bool Ended() const { return ended_.load(); }
 
     // The notifications; each runs on the window thread.
     void PostLogLine();
@@ -88,4 +94,5 @@ private:
     SeenSet Seen;
     QString webHost_;
     QString decimalSeparator_;
+    std::atomic<bool> ended_{false};
 };

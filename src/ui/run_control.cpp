@@ -13,13 +13,19 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 constexpr int kRunLimit = 5;
 constexpr int kCloseWaitMs = 10000;
+// Batch mode: the run ended, but its run log file could not be written.
+constexpr int kExitRunLogNotSaved = 4;
 } // namespace
 
+// A run that has shown its end display counts as finished, even while its
+// thread is still returning.
 bool TMainForm::RunActive() const {
-    return CurrentRun && !CurrentRun->Finished();
+    return CurrentRun && !CurrentRun->Finished() && !CurrentRun->Ended();
 }
 
 void TMainForm::StartButtonClick() {
@@ -44,8 +50,17 @@ void TMainForm::StartButtonClick() {
     run->Label4 = Label4;
     run->Limit = kRunLimit;
     run->CategoryIds = CategoryIds;
-    if (Config().Batch)
-        run->OnRunEnded = [] { QCoreApplication::exit(kExitRunEnded); };
+    if (Config().Batch) {
+        run->OnRunEnded = [](const QString& error) {
+            if (error.isEmpty()) {
+                QCoreApplication::exit(kExitRunEnded);
+                return;
+            }
+            std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+            std::fflush(stderr);
+            QCoreApplication::exit(kExitRunLogNotSaved);
+        };
+    }
     run->Start();
 }
 
@@ -72,9 +87,12 @@ void TMainForm::ResumeTimerTimer() {
 void TMainForm::StopButtonClick() {
     if (!RunActive())
         return;
-    if (CurrentRun->Suspended())
-        CurrentRun->Resume();
+    // The request is set before the resume, so that the run wakes up seeing
+    // it; every suspension is lifted (a pause made just before an error
+    // pause counts twice), or the run could not end.
     CurrentRun->Terminate();
+    while (CurrentRun->Suspended())
+        CurrentRun->Resume();
     AppendLog(Timestamp() + QStringLiteral(": Останавливаем работу"));
     ProgressBar->setValue(0);
 }
