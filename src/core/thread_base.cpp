@@ -75,6 +75,51 @@ void TThread::Synchronize(const std::function<void()>& fn) {
     CheckSuspended();
 }
 
+// Qt's event queue synchronises through primitives that thread checkers do
+// not see; under ThreadSanitizer the hand-off tells it about them.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#define HANDOFF_RELEASE(address) __tsan_release(address)
+#define HANDOFF_ACQUIRE(address) __tsan_acquire(address)
+#else
+#define HANDOFF_RELEASE(address) static_cast<void>(address)
+#define HANDOFF_ACQUIRE(address) static_cast<void>(address)
+#endif
+
+namespace {
+
+// One blocking hand-off to the window thread. Everything goes through this
+// mutex: the caller's writes before the call are published to the window
+// thread, and the operation's effects and outcome are published back, in a
+// way that thread checkers can see (Qt's own blocking call is invisible to
+// them).
+struct HandOff {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false; // the queued call ran or was discarded
+    bool ran = false;
+    std::exception_ptr error;
+};
+
+// Marks the hand-off done when the queued call is destroyed, whether it ran
+// or was discarded unrun (the application shutting down).
+struct DoneOnDestruction {
+    explicit DoneOnDestruction(std::shared_ptr<HandOff> h) : handOff(std::move(h)) {}
+    DoneOnDestruction(const DoneOnDestruction&) = delete;
+    DoneOnDestruction& operator=(const DoneOnDestruction&) = delete;
+    std::shared_ptr<HandOff> handOff;
+    ~DoneOnDestruction() {
+        {
+            std::lock_guard lock(handOff->mutex);
+            handOff->done = true;
+        }
+        handOff->changed.notify_all();
+    }
+};
+
+} // namespace
+
 void RunOnWindowThread(const std::function<void()>& fn) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr)
@@ -83,32 +128,39 @@ void RunOnWindowThread(const std::function<void()>& fn) {
         fn();
         return;
     }
-    // The outcome is handed back under a lock of our own. Qt also releases
-    // the waiting caller when the queued call is discarded without running
-    // (the application shutting down); `ran` tells the two apart, so that an
-    // operation that never ran is not taken for one that succeeded.
-    std::mutex outcomeMutex;
-    bool ran = false;
-    std::exception_ptr error;
+    auto handOff = std::make_shared<HandOff>();
+    auto marker = std::make_shared<DoneOnDestruction>(handOff);
+    {
+        std::lock_guard lock(handOff->mutex); // publishes the caller's writes
+    }
+    HANDOFF_RELEASE(handOff.get());
     QMetaObject::invokeMethod(
         app,
-        [&] {
+        [handOff, marker, &fn]() mutable {
+            HANDOFF_ACQUIRE(handOff.get());
+            { std::lock_guard lock(handOff->mutex); }
             std::exception_ptr caught;
             try {
                 fn();
             } catch (...) {
                 caught = std::current_exception();
             }
-            std::lock_guard lock(outcomeMutex);
-            error = std::move(caught);
-            ran = true;
+            {
+                std::lock_guard lock(handOff->mutex);
+                handOff->error = std::move(caught);
+                handOff->ran = true;
+            }
+            marker.reset(); // done, unless a copy of the call still exists
         },
-        Qt::BlockingQueuedConnection);
-    std::unique_lock lock(outcomeMutex);
-    if (!ran)
+        Qt::QueuedConnection);
+    marker.reset();
+
+    std::unique_lock lock(handOff->mutex);
+    handOff->changed.wait(lock, [&] { return handOff->done; });
+    if (!handOff->ran)
         throw std::runtime_error("the window thread did not run the operation");
-    if (error) {
-        std::exception_ptr raised = std::move(error);
+    if (handOff->error) {
+        std::exception_ptr raised = std::move(handOff->error);
         lock.unlock();
         std::rethrow_exception(raised);
     }
