@@ -43,7 +43,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("No window: start the run once the lists are loaded, write the log to "
                        "standard output and exit when the run ends. Exit codes: 0 the run "
                        "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
-                       "3 a start-up check failed, 64 bad command line."));
+                       "3 a start-up check failed, 4 the run log file could not be written, 64 bad "
+                       "command line."));
     const QCommandLineOption noOpen(
         QStringLiteral("no-open"),
         QStringLiteral("Do not hand the result file to the desktop when a run ends."));
