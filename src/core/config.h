@@ -39,4 +39,5 @@ constexpr int kExitRunEnded = 0;
 constexpr int kExitLoadingFailed = 1;
 constexpr int kExitStartRefused = 2;
 constexpr int kExitStartupCheck = 3;
+constexpr int kExitRunLogNotSaved = 4;
 constexpr int kExitUsage = 64;

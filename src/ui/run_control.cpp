@@ -18,8 +18,6 @@
 namespace {
 constexpr int kRunLimit = 5;
 constexpr int kCloseWaitMs = 10000;
-// Batch mode: the run ended, but its run log file could not be written.
-constexpr int kExitRunLogNotSaved = 4;
 } // namespace
 
 // A run that has shown its end display counts as finished, even while its
