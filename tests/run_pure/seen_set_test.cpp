@@ -1,0 +1,131 @@
+// SeenSet against Qt's own case-insensitive comparison, on the characters
+// where case folding is least obvious.
+#include "run/seen_set.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Letters whose folding differs from plain upper/lower pairs: ASCII, Cyrillic
+// with Ё, the Kelvin sign and long s (folding onto ASCII), sharp s and its
+// capital, Greek sigmas, dotted and dotless i, a title-case digraph, Cherokee
+// (its small letters fold onto the capitals), Deseret letters outside the BMP
+// (surrogate pairs), and lone surrogates.
+const std::vector<QString> kPieces = {
+    u"a"_s,
+    u"A"_s,
+    u"k"_s,
+    u"K"_s,
+    u"s"_s,
+    u"S"_s,
+    u"\u212A"_s,
+    u"\u017F"_s,
+    u"ё"_s,
+    u"Ё"_s,
+    u"е"_s,
+    u"Е"_s,
+    u"ß"_s,
+    u"\u1E9E"_s,
+    u"σ"_s,
+    u"ς"_s,
+    u"Σ"_s,
+    u"i"_s,
+    u"I"_s,
+    u"\u0130"_s,
+    u"\u0131"_s,
+    u"\u01C4"_s,
+    u"\u01C5"_s,
+    u"\u01C6"_s,
+    u"\u13A0"_s,
+    u"\uAB70"_s,
+    u"𐐀"_s,
+    u"𐐨"_s,
+    u"-"_s,
+    u"/"_s,
+    QString(QChar(0xD801)),
+    QString(QChar(0xDC00)),
+    QString(QChar(0xDC28)),
+};
+
+QString RandomText(std::mt19937& rng, int maxPieces) {
+    QString text = u"https://web.test/pro/"_s;
+    const int n = static_cast<int>(rng() % static_cast<unsigned>(maxPieces + 1));
+    for (int i = 0; i < n; ++i)
+        text += kPieces[rng() % kPieces.size()];
+    return text;
+}
+
+struct QtCaseInsensitiveLess {
+    bool operator()(const QString& a, const QString& b) const {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    }
+};
+
+} // namespace
+
+TEST(SeenSet, AgreesWithQtCaseInsensitiveComparison) {
+    std::mt19937 rng(20240611);
+    SeenSet seen;
+    std::set<QString, QtCaseInsensitiveLess> reference;
+    std::vector<QString> texts;
+    for (int i = 0; i < 20000; ++i) {
+        const QString text = RandomText(rng, 3);
+        texts.push_back(text);
+        ASSERT_EQ(seen.Insert(text), reference.insert(text).second) << text.toStdString();
+    }
+    EXPECT_EQ(seen.size(), reference.size());
+    // Probes made independently of the entries, found or not.
+    for (int i = 0; i < 20000; ++i) {
+        const QString probe = RandomText(rng, 3);
+        ASSERT_EQ(seen.Contains(probe), reference.count(probe) == 1) << probe.toStdString();
+    }
+    for (const QString& text : texts) {
+        const QString lower = text.toLower();
+        ASSERT_EQ(seen.Contains(lower), reference.count(lower) == 1) << lower.toStdString();
+    }
+}
+
+TEST(SeenSet, PairsQtTellsApartStayApart) {
+    SeenSet seen;
+    // Folding joins these...
+    EXPECT_TRUE(seen.Insert(u"x-K"_s));
+    EXPECT_FALSE(seen.Insert(u"x-\u212A"_s)); // Kelvin sign folds to k
+    EXPECT_TRUE(seen.Insert(u"x-𐐀"_s));
+    EXPECT_FALSE(seen.Insert(u"X-𐐨"_s)); // the pair folds as one code point
+    // ...and keeps these apart: full folding of ß to "ss" is not done, and a
+    // lone surrogate is a character of its own.
+    EXPECT_TRUE(seen.Insert(u"x-ß"_s));
+    EXPECT_TRUE(seen.Insert(u"x-ss"_s));
+    EXPECT_TRUE(seen.Insert(u"x-"_s + QChar(0xD801)));
+    EXPECT_TRUE(seen.Insert(u"x-"_s + QChar(0xDC00)));
+    EXPECT_EQ(seen.size(), 6u);
+}
+
+TEST(SeenSet, CopiesAndReassignmentsAreIndependent) {
+    SeenSet copy;
+    {
+        SeenSet seen;
+        for (int i = 0; i < 1000; ++i)
+            seen.Insert(u"https://web.test/pro/"_s + QString::number(i));
+        copy = seen;
+        EXPECT_TRUE(copy.Insert(u"https://web.test/pro/new"_s));
+        EXPECT_FALSE(seen.Contains(u"https://web.test/pro/new"_s));
+        seen = SeenSet{};
+        EXPECT_EQ(seen.size(), 0u);
+        EXPECT_FALSE(seen.Contains(u"https://web.test/pro/1"_s));
+        EXPECT_TRUE(seen.Insert(u"https://web.test/pro/1"_s));
+    }
+    // The copy outlives the set it was made from, and keeps growing.
+    for (int i = 1000; i < 5000; ++i)
+        copy.Insert(u"https://web.test/pro/"_s + QString::number(i));
+    EXPECT_EQ(copy.size(), 5001u);
+    for (int i = 0; i < 5000; i += 7)
+        ASSERT_TRUE(copy.Contains(u"HTTPS://WEB.TEST/PRO/"_s + QString::number(i))) << i;
+    EXPECT_TRUE(copy.Contains(u"https://web.test/pro/NEW"_s));
+}
