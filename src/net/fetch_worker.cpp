@@ -1,5 +1,7 @@
 #include "net/fetch_worker.h"
 
+#include "text/extract.h"
+
 #include "net/curl_transfer.h"
 
 #include <exception>
@@ -155,19 +157,14 @@ bool IsSearchRequest(QStringView item) {
 }
 
 QByteArray SearchPostBody(const QString& item) {
-    qsizetype begin = 0;
-    qsizetype end = item.size();
-    while (begin < end && item[begin].unicode() <= 32)
-        ++begin;
-    while (end > begin && item[end - 1].unicode() <= 32)
-        --end;
+    const QStringView body = TrimControl(item);
     QByteArray bytes;
-    bytes.reserve(end - begin);
-    for (qsizetype i = begin; i < end; ++i) {
-        const char16_t c = item[i].unicode();
+    bytes.reserve(body.size());
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const char16_t c = body[i].unicode();
         if (c == u'\r' || c == u'\n') {
             bytes.append('&');
-            if (c == u'\r' && i + 1 < end && item[i + 1] == u'\n')
+            if (c == u'\r' && i + 1 < body.size() && body[i + 1] == u'\n')
                 ++i; // CR LF is one line break
         } else {
             bytes.append(c < 0x80 ? static_cast<char>(c) : '?');
