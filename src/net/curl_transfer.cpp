@@ -125,6 +125,31 @@ int RequestReady(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+// The trust store of the connections that add the extra CAs of `caFile` (or
+// none, for an empty name): the system's default CAs plus those, built at the
+// first use and kept for the life of the process. Loading the system bundle
+// for every connection cost more CPU than the transfers themselves.
+X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Ptr>& extraCas) {
+    static std::mutex mutex;
+    static std::map<std::string, X509_STORE*> stores;
+    std::lock_guard lock(mutex);
+    const auto found = stores.find(caFile);
+    if (found != stores.end())
+        return found->second;
+    X509_STORE* store = X509_STORE_new();
+    if (store == nullptr)
+        return nullptr;
+    if (X509_STORE_set_default_paths(store) != 1)
+        ERR_clear_error();
+    for (const X509Ptr& cert : extraCas) {
+        // A certificate the store holds already is not an error.
+        if (X509_STORE_add_cert(store, cert.get()) != 1)
+            ERR_clear_error();
+    }
+    stores.emplace(caFile, store);
+    return store;
+}
+
 } // namespace
 
 EasyHandle NewEasy() {
@@ -159,6 +184,7 @@ void TlsMaterial::LoadExtraCaFile(const QString& path) {
     std::vector<X509Ptr> certs = ReadCertificates(bio.get(), path, "CA certificates");
     for (X509Ptr& cert : certs)
         extraCas_.push_back(std::move(cert));
+    caFile_ = path.toStdString();
 }
 
 void TlsMaterial::LoadClientIdentity(const QString& keyFile, const QString& certFile,
@@ -179,17 +205,18 @@ void TlsMaterial::LoadClientIdentity(const QString& keyFile, const QString& cert
 void TlsMaterial::Install(CURL* easy) const {
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &TlsMaterial::Apply);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, const_cast<TlsMaterial*>(this));
+    // curl itself loads no CA bundle: the shared store takes its place.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
 }
 
 CURLcode TlsMaterial::Apply(CURL*, void* sslCtx, void* self) {
     auto* ctx = static_cast<SSL_CTX*>(sslCtx);
     const auto& material = *static_cast<const TlsMaterial*>(self);
-    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-    for (const X509Ptr& cert : material.extraCas_) {
-        // A certificate the store holds already is not an error.
-        if (X509_STORE_add_cert(store, cert.get()) != 1)
-            ERR_clear_error();
-    }
+    X509_STORE* store = SharedTrustStore(material.caFile_, material.extraCas_);
+    if (store == nullptr)
+        return CURLE_OUT_OF_MEMORY;
+    SSL_CTX_set1_cert_store(ctx, store);
     if (material.key_) {
         if (SSL_CTX_use_certificate(ctx, material.chain_.front().get()) != 1)
             return CURLE_SSL_CERTPROBLEM;

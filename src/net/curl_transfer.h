@@ -13,7 +13,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,12 +62,15 @@ public:
     bool HasClientIdentity() const { return key_ != nullptr; }
 
     // Installs CURLOPT_SSL_CTX_FUNCTION with this object as its data. The
-    // object must outlive the handle's transfers.
+    // object must outlive the handle's transfers. Connections trust one
+    // process-wide store per CA file (the system's CAs plus the file's), so
+    // the system bundle is read once, not for every connection.
     void Install(CURL* easy) const;
 
 private:
     static CURLcode Apply(CURL* easy, void* sslCtx, void* self);
 
+    std::string caFile_; // the extra CA file read, if any
     std::vector<X509Ptr> extraCas_;
     PkeyPtr key_;
     std::vector<X509Ptr> chain_; // [0] is the client's own certificate
