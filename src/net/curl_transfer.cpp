@@ -131,10 +131,12 @@ int RequestReady(void* user, char*, char*, int, int) {
 // for every connection cost more CPU than the transfers themselves.
 X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Ptr>& extraCas) {
     static std::mutex mutex;
-    static std::map<std::string, X509_STORE*> stores;
+    // Never destroyed: connections of workers that outlive everything else
+    // may still use a store while the process exits.
+    static auto* stores = new std::map<std::string, X509_STORE*>();
     std::lock_guard lock(mutex);
-    const auto found = stores.find(caFile);
-    if (found != stores.end())
+    const auto found = stores->find(caFile);
+    if (found != stores->end())
         return found->second;
     X509_STORE* store = X509_STORE_new();
     if (store == nullptr)
@@ -146,7 +148,7 @@ X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Pt
         if (X509_STORE_add_cert(store, cert.get()) != 1)
             ERR_clear_error();
     }
-    stores.emplace(caFile, store);
+    stores->emplace(caFile, store);
     return store;
 }
 
