@@ -126,6 +126,10 @@ void TScraper::PostResult() {
         return;
     }
     AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Ошибка: ") + ErrorResultLine(result));
+    // A run that has been told to stop ends now: an error that reaches the
+    // window after the stop would otherwise hold it for another 30 seconds.
+    if (Terminated())
+        return;
     AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Включаем паузу на 30 секунд"));
     ArmResumeTimer();
     // The run stays at its gate, inside this notification call, until the

@@ -308,6 +308,20 @@ TEST(RunNotifications, ResultOkOrErrorWithTheThirtySecondPause) {
     r.run->Resume();
 }
 
+// An error that arrives after a stop is logged, but the stopped run is not
+// paused again.
+TEST(RunNotifications, ErrorAfterAStopDoesNotPause) {
+    BareRun r;
+    r.run->Terminate();
+    r.run->result = QStringLiteral("ERROR_Read timed out");
+    r.run->PostResult();
+    const QStringList lines = LogLines(&r.log);
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_EQ(Unstamped(lines[0]), QStringLiteral("Ошибка: Read timed out"));
+    EXPECT_FALSE(r.resume.isActive());
+    EXPECT_FALSE(r.run->Suspended());
+}
+
 // Arming restarts the 30 seconds, also when the timer already runs.
 TEST(RunNotifications, ArmResumeTimerRestartsTheCount) {
     BareRun r;
