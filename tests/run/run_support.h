@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -77,12 +76,8 @@ inline void UseSite(const DemoSiteProcess& site) {
 // The page client's client certificate and key, made by the demo site in
 // `folder`.
 inline bool MakeClientCert(const DemoSiteProcess& site, const QString& folder) {
-    QProcess process;
-    process.start(QStringLiteral(DEMO_SITE_EXE),
-                  {QStringLiteral("--cert-dir"), QString::fromStdString(site.certDir()),
-                   QStringLiteral("--make-client-cert"), folder});
-    const bool done = process.waitForFinished(30000);
-    const int code = done && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const int code = RunDemoSiteTool(
+        {"--cert-dir", site.certDir(), "--make-client-cert", folder.toStdString()}, 30000);
     return code == 0 && QFile::exists(folder + QStringLiteral("/01cert.pem")) &&
            QFile::exists(folder + QStringLiteral("/01key.pem"));
 }
