@@ -8,6 +8,8 @@
 #include <QCursor>
 #include <QPushButton>
 
+#include <atomic>
+
 namespace {
 
 class LoadingFailures : public UiTest {
@@ -255,10 +257,13 @@ TEST_F(LoadingFailures, TheWindowHandlesEventsWhileADownloadWaits) {
 // The loop is the application's own (QCoreApplication::exec), which clears the
 // thread's quit state when it returns; a watchdog ends it should nothing else.
 TEST_F(LoadingFailures, AQuitDuringADownloadEndsLoadingAndTheApplication) {
-    RawServer silent([](RawConnection& connection) {
+    std::atomic<bool> asked{false};
+    RawServer silent([&asked](RawConnection& connection) {
         RawRequest request;
-        if (connection.ReadRequest(request))
+        if (connection.ReadRequest(request)) {
+            asked = true;
             connection.Hold(5000);
+        }
     });
     Config().WebHost = QString::fromStdString(silent.HostPort());
     Config().ApiHost = Config().WebHost;
@@ -270,8 +275,18 @@ TEST_F(LoadingFailures, AQuitDuringADownloadEndsLoadingAndTheApplication) {
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     watchdog.start(15000);
+    // The quit comes once the request has reached the site, while its
+    // answer is awaited.
+    QTimer quitWhenAsked;
+    quitWhenAsked.setInterval(5);
+    QObject::connect(&quitWhenAsked, &QTimer::timeout, [&] {
+        if (asked) {
+            quitWhenAsked.stop();
+            QCoreApplication::exit(5);
+        }
+    });
     QTimer::singleShot(0, [&] {
-        QTimer::singleShot(200, [] { QCoreApplication::exit(5); });
+        quitWhenAsked.start();
         form->Timer1Timer();
         returned = true;
     });
