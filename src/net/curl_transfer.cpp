@@ -5,9 +5,12 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -141,18 +144,85 @@ X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Pt
     X509_STORE* store = X509_STORE_new();
     if (store == nullptr)
         return nullptr;
-    if (X509_STORE_set_default_paths(store) != 1)
+    // The system bundle is read here, whole, so that the store is only read
+    // afterwards. OpenSSL's lookup in the CA folder would add certificates to
+    // the store during verification instead, while other connections read it.
+    const char* bundleEnv = std::getenv(X509_get_default_cert_file_env());
+    const char* bundle =
+        bundleEnv != nullptr && *bundleEnv != '\0' ? bundleEnv : X509_get_default_cert_file();
+    if (X509_STORE_load_file(store, bundle) != 1) {
+        // No bundle file: the default places, the folder included.
         ERR_clear_error();
+        if (X509_STORE_set_default_paths(store) != 1)
+            ERR_clear_error();
+    }
     for (const X509Ptr& cert : extraCas) {
         // A certificate the store holds already is not an error.
         if (X509_STORE_add_cert(store, cert.get()) != 1)
             ERR_clear_error();
     }
+    // OpenSSL works out a certificate's extensions the first time it needs
+    // them and keeps them in the certificate; doing it now for every one
+    // leaves verification nothing to write into the shared store.
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(store);
+    for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+        if (X509* cert = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(objects, i)))
+            X509_check_purpose(cert, -1, 0);
+    }
+    ERR_clear_error();
     stores->emplace(caFile, store);
     return store;
 }
 
+// The TLS sessions of the process's connections, shared so that a new
+// connection to a host resumes the session of an earlier one instead of
+// making a full handshake: the fetch workers each open their own connection,
+// and the handshake was most of their CPU time.
+struct SessionShare {
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+    CURLSH* handle = nullptr;
+};
+
+void LockShare(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<SessionShare*>(user)->locks[static_cast<size_t>(data)].lock();
+}
+
+void UnlockShare(CURL*, curl_lock_data data, void* user) {
+    static_cast<SessionShare*>(user)->locks[static_cast<size_t>(data)].unlock();
+}
+
+// One session cache per CA file, like the trust stores: a session is resumed
+// only by connections that would have trusted its server just the same.
+CURLSH* TlsSessions(const std::string& caFile) {
+    static std::mutex mutex;
+    // Never destroyed: handles of workers that outlive everything else may
+    // still use a cache while the process exits.
+    static auto* shares = new std::map<std::string, SessionShare*>();
+    std::lock_guard lock(mutex);
+    const auto found = shares->find(caFile);
+    if (found != shares->end())
+        return found->second->handle;
+    auto* share = new SessionShare;
+    CURLSH* handle = curl_share_init();
+    if (handle != nullptr &&
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &LockShare) == CURLSHE_OK &&
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &UnlockShare) == CURLSHE_OK &&
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, share) == CURLSHE_OK &&
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK) {
+        share->handle = handle;
+    } else if (handle != nullptr) {
+        curl_share_cleanup(handle); // connections then keep sessions of their own
+    }
+    shares->emplace(caFile, share);
+    return share->handle;
+}
+
 } // namespace
+
+void ShareTlsSessions(CURL* easy, const QString& caFile) {
+    if (CURLSH* handle = TlsSessions(caFile.toStdString()))
+        curl_easy_setopt(easy, CURLOPT_SHARE, handle);
+}
 
 EasyHandle NewEasy() {
     EasyHandle easy(curl_easy_init());
@@ -219,6 +289,10 @@ CURLcode TlsMaterial::Apply(CURL*, void* sslCtx, void* self) {
     if (store == nullptr)
         return CURLE_OUT_OF_MEMORY;
     SSL_CTX_set1_cert_store(ctx, store);
+    // curl turns TLS 1.2 session tickets off; without them a shared session
+    // can be resumed only while the server still holds it in its cache, and
+    // servers drop a session from it when the client closes the connection.
+    SSL_CTX_clear_options(ctx, SSL_OP_NO_TICKET);
     if (material.key_) {
         if (SSL_CTX_use_certificate(ctx, material.chain_.front().get()) != 1)
             return CURLE_SSL_CERTPROBLEM;

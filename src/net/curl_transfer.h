@@ -47,6 +47,12 @@ EasyHandle NewEasy();
 MultiHandle NewMulti();
 HeaderList MakeHeaders(const std::vector<std::string>& lines);
 
+// Lets the connections of `easy` resume the TLS sessions that connections of
+// other handles made, one session cache per extra CA file (`caFile`, empty
+// for none) for the whole process. Only for handles without a client
+// identity: a resumed session is not verified again.
+void ShareTlsSessions(CURL* easy, const QString& caFile);
+
 // Certificates and keys added to the TLS context of each connection. The
 // system trust store stays in place; extra CAs extend it.
 class TlsMaterial {

@@ -73,6 +73,7 @@ public:
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         tls_.Install(easy);
+        ShareTlsSessions(easy, settings_.caFile);
     }
     FetchClient(const FetchClient&) = delete;
     FetchClient& operator=(const FetchClient&) = delete;

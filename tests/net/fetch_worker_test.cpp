@@ -3,6 +3,9 @@
 #include "net_test_util.h"
 #include "support/https_server.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -266,6 +269,37 @@ TEST(FetchWorker, CertificatesAreVerified) {
     EXPECT_EQ(badCaFile->result, -1);
     EXPECT_TRUE(badCaFile->statusText.contains(u"/nonexistent/ca.pem"))
         << Utf8(badCaFile->statusText);
+}
+
+// Each worker opens its own connection; workers that trust the same CAs
+// resume an earlier worker's TLS session instead of a full handshake, and a
+// worker that trusts other CAs (here the same CA read from another file)
+// starts sessions of its own.
+TEST(FetchWorker, TlsSessionsAreResumedOnlyAmongWorkersOfTheSameTrust) {
+    LocalHttpsServer server;
+    server.Routes().Get("/", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("card", "text/plain");
+    });
+    server.Start();
+    const FetchSettings settings = TestFetchSettings();
+    for (int i = 0; i < 3; ++i) {
+        auto worker = Fetch(server.Url("/"), settings);
+        ASSERT_EQ(worker->result, 1) << Utf8(worker->statusText);
+    }
+    EXPECT_EQ(server.SessionsResumed(), 2);
+
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString copy = folder.filePath(QStringLiteral("ca-copy.pem"));
+    ASSERT_TRUE(QFile::copy(settings.caFile, copy));
+    FetchSettings otherTrust = settings;
+    otherTrust.caFile = copy;
+    auto first = Fetch(server.Url("/"), otherTrust);
+    ASSERT_EQ(first->result, 1) << Utf8(first->statusText);
+    EXPECT_EQ(server.SessionsResumed(), 2);
+    auto second = Fetch(server.Url("/"), otherTrust);
+    ASSERT_EQ(second->result, 1) << Utf8(second->statusText);
+    EXPECT_EQ(server.SessionsResumed(), 3);
 }
 
 TEST(FetchWorker, ConnectTimeOutCoversTheTlsHandshake) {

@@ -34,6 +34,8 @@ public:
     void Start(); // binds, listens, returns once the server accepts connections
 
     int Port() const { return port_; }
+    // Handshakes that resumed an earlier TLS session of a client.
+    long SessionsResumed() const { return SSL_CTX_sess_hits(server_->ssl_context()); }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     std::string Url(std::string_view path) const {
         return "https://" + HostPort() + std::string(path);
