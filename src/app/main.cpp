@@ -43,7 +43,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(WindowCaption(Config().WebHost));
 
     auto MainForm = std::make_unique<TMainForm>();
-    MainForm->show();
+    // Batch mode shows no window: the start-up checks that showing it would
+    // make run directly, and the log is not laid out and painted line by
+    // line for nobody to see.
+    if (Config().Batch)
+        MainForm->FormShow();
+    else
+        MainForm->show();
     const int code = QApplication::exec();
 
     // Workers of a stopped run may still wait for their answers (and a run
