@@ -2,18 +2,50 @@
 
 #include <QChar>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <stdexcept>
 #include <utility>
+
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 namespace {
 
 // Slots keep sizes in 32 bits.
 constexpr qsizetype kMaxSize = 0xFFFFFFFF;
 
-// Where a slot points for `text`: never null, so that null marks a free slot.
-const QChar* DataOf(const QString& text) {
-    static const QChar kEmpty{};
-    return text.constData() != nullptr ? text.constData() : &kEmpty;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kFirstBlockChars = std::size_t{16} << 10;
+constexpr std::size_t kLargestBlockChars = std::size_t{2} << 20; // 4 MiB
+
+// Where a slot points for an empty text: never null, so that null marks a
+// free slot.
+const char16_t kEmpty[1] = {};
+
+// Zeroed memory for `bytes`. From a huge page upwards it is aligned to huge
+// pages and asks the system for them (Linux gives them on request only, by
+// default); a failed request costs nothing but the speed-up.
+void* AllocateZeroed(std::size_t bytes) {
+    void* memory = nullptr;
+    if (bytes < kHugePage) {
+        memory = std::calloc(bytes, 1);
+    } else {
+        bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        memory = std::aligned_alloc(kHugePage, bytes);
+        if (memory != nullptr) {
+#if defined(MADV_HUGEPAGE)
+            madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+            std::memset(memory, 0, bytes);
+        }
+    }
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    return memory;
 }
 
 std::uint64_t Mix(std::uint64_t h) {
@@ -26,6 +58,41 @@ std::uint64_t Mix(std::uint64_t h) {
 }
 
 } // namespace
+
+void SeenSet::FreeDeleter::operator()(void* memory) const {
+    std::free(memory);
+}
+
+SeenSet::SeenSet(const SeenSet& other) {
+    for (const Entry& entry : other.entries_)
+        Insert(QStringView(entry.data, entry.size));
+}
+
+// A moved-from set is empty and usable.
+SeenSet::SeenSet(SeenSet&& other) noexcept
+    : blocks_(std::exchange(other.blocks_, {})), blockUsed_(std::exchange(other.blockUsed_, 0)),
+      blockSize_(std::exchange(other.blockSize_, 0)), entries_(std::exchange(other.entries_, {})),
+      slots_(std::move(other.slots_)), slotCount_(std::exchange(other.slotCount_, 0)) {}
+
+SeenSet& SeenSet::operator=(SeenSet&& other) noexcept {
+    if (this != &other) {
+        blocks_ = std::exchange(other.blocks_, {});
+        blockUsed_ = std::exchange(other.blockUsed_, 0);
+        blockSize_ = std::exchange(other.blockSize_, 0);
+        entries_ = std::exchange(other.entries_, {});
+        slots_ = std::move(other.slots_);
+        slotCount_ = std::exchange(other.slotCount_, 0);
+    }
+    return *this;
+}
+
+SeenSet& SeenSet::operator=(const SeenSet& other) {
+    if (this != &other) {
+        SeenSet copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
 
 // The hash of the sequence QString::compare(..., Qt::CaseInsensitive) walks:
 // per code unit its case folding, a low surrogate after a high one folded
@@ -60,7 +127,7 @@ std::uint64_t SeenSet::Hash(QStringView text) {
 }
 
 std::size_t SeenSet::Find(QStringView text, std::uint64_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
+    const std::size_t mask = slotCount_ - 1;
     const auto tag = static_cast<std::uint32_t>(hash);
     for (std::size_t i = static_cast<std::size_t>(hash >> 32) & mask;; i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
@@ -81,31 +148,49 @@ bool SeenSet::Contains(QStringView text) const {
     return slots_[Find(text, Hash(text))].data != nullptr;
 }
 
-bool SeenSet::Insert(const QString& text) {
+bool SeenSet::Insert(QStringView text) {
     if (text.size() > kMaxSize)
         throw std::length_error("SeenSet: text too long");
-    if ((entries_.size() + 1) * 2 > slots_.size())
+    if ((entries_.size() + 1) * 2 > slotCount_)
         Grow();
     const std::uint64_t hash = Hash(text);
-    Slot& slot = slots_[Find(text, hash)];
-    if (slot.data != nullptr)
+    const std::size_t at = Find(text, hash);
+    if (slots_[at].data != nullptr)
         return false;
-    entries_.push_back(text);
-    hashes_.push_back(hash);
-    slot = {DataOf(entries_.back()), static_cast<std::uint32_t>(hash),
-            static_cast<std::uint32_t>(text.size())};
+    const auto size = static_cast<std::uint32_t>(text.size());
+    const char16_t* data = Store(text);
+    entries_.push_back({data, size, hash});
+    slots_[at] = {data, static_cast<std::uint32_t>(hash), size};
     return true;
 }
 
+const char16_t* SeenSet::Store(QStringView text) {
+    const auto size = static_cast<std::size_t>(text.size());
+    if (size == 0)
+        return kEmpty;
+    if (blocks_.empty() || blockSize_ - blockUsed_ < size) {
+        const std::size_t next =
+            blocks_.empty() ? kFirstBlockChars : std::min(blockSize_ * 2, kLargestBlockChars);
+        blockSize_ = std::max(next, size);
+        blocks_.emplace_back(static_cast<char16_t*>(AllocateZeroed(blockSize_ * sizeof(char16_t))));
+        blockUsed_ = 0;
+    }
+    char16_t* copy = blocks_.back().get() + blockUsed_;
+    std::memcpy(copy, text.utf16(), size * sizeof(char16_t));
+    blockUsed_ += size;
+    return copy;
+}
+
 void SeenSet::Grow() {
-    std::vector<Slot> grown(slots_.empty() ? 16 : slots_.size() * 2);
-    const std::size_t mask = grown.size() - 1;
-    for (std::size_t e = 0; e < entries_.size(); ++e) {
-        std::size_t i = static_cast<std::size_t>(hashes_[e] >> 32) & mask;
+    const std::size_t count = slotCount_ == 0 ? 16 : slotCount_ * 2;
+    Buffer<Slot> grown(static_cast<Slot*>(AllocateZeroed(count * sizeof(Slot))));
+    const std::size_t mask = count - 1;
+    for (const Entry& entry : entries_) {
+        std::size_t i = static_cast<std::size_t>(entry.hash >> 32) & mask;
         while (grown[i].data != nullptr)
             i = (i + 1) & mask;
-        grown[i] = {DataOf(entries_[e]), static_cast<std::uint32_t>(hashes_[e]),
-                    static_cast<std::uint32_t>(entries_[e].size())};
+        grown[i] = {entry.data, static_cast<std::uint32_t>(entry.hash), entry.size};
     }
     slots_ = std::move(grown);
+    slotCount_ = count;
 }

@@ -129,3 +129,32 @@ TEST(SeenSet, CopiesAndReassignmentsAreIndependent) {
         ASSERT_TRUE(copy.Contains(u"HTTPS://WEB.TEST/PRO/"_s + QString::number(i))) << i;
     EXPECT_TRUE(copy.Contains(u"https://web.test/pro/NEW"_s));
 }
+
+// Entries live in blocks of characters that grow as the set does: a text
+// larger than any block, texts that end a block, and a set moved away from,
+// which stays usable.
+TEST(SeenSet, TextsOfAnySizeAcrossStorageBlocksAndMovedSets) {
+    SeenSet seen;
+    const QString huge = u"https://web.test/pro/"_s + QString(600000, u'ж');
+    EXPECT_TRUE(seen.Insert(huge));
+    std::vector<QString> texts;
+    for (int i = 0; i < 3000; ++i)
+        texts.push_back(u"https://web.test/pro/"_s + QString(i % 700, u'q') + QString::number(i));
+    for (const QString& text : texts)
+        ASSERT_TRUE(seen.Insert(text));
+    EXPECT_TRUE(seen.Contains(huge.toUpper()));
+    for (const QString& text : texts)
+        ASSERT_TRUE(seen.Contains(text.toUpper())) << text.size();
+
+    SeenSet moved(std::move(seen));
+    EXPECT_EQ(moved.size(), texts.size() + 1);
+    EXPECT_TRUE(moved.Contains(texts.back()));
+    EXPECT_EQ(seen.size(), 0u); // NOLINT(bugprone-use-after-move): a moved-from set is empty
+    EXPECT_FALSE(seen.Contains(texts.front()));
+    EXPECT_TRUE(seen.Insert(texts.front()));
+    SeenSet assigned;
+    assigned = std::move(moved);
+    EXPECT_TRUE(assigned.Contains(huge));
+    EXPECT_TRUE(moved.Insert(huge));
+    EXPECT_EQ(moved.size(), 1u);
+}
