@@ -26,13 +26,13 @@ constexpr std::size_t kLargestBlockChars = std::size_t{2} << 20; // 4 MiB
 // free slot.
 const char16_t kEmpty[1] = {};
 
-// Zeroed memory for `bytes`. From a huge page upwards it is aligned to huge
-// pages and asks the system for them (Linux gives them on request only, by
-// default); a failed request costs nothing but the speed-up.
-void* AllocateZeroed(std::size_t bytes) {
+// Memory for `bytes`, zeroed when asked. From a huge page upwards it is
+// aligned to huge pages and asks the system for them (Linux gives them on
+// request only, by default); a failed request costs nothing but the speed-up.
+void* Allocate(std::size_t bytes, bool zeroed) {
     void* memory = nullptr;
     if (bytes < kHugePage) {
-        memory = std::calloc(bytes, 1);
+        memory = zeroed ? std::calloc(bytes, 1) : std::malloc(bytes);
     } else {
         bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
         memory = std::aligned_alloc(kHugePage, bytes);
@@ -40,7 +40,8 @@ void* AllocateZeroed(std::size_t bytes) {
 #if defined(MADV_HUGEPAGE)
             madvise(memory, bytes, MADV_HUGEPAGE);
 #endif
-            std::memset(memory, 0, bytes);
+            if (zeroed)
+                std::memset(memory, 0, bytes);
         }
     }
     if (memory == nullptr)
@@ -172,7 +173,8 @@ const char16_t* SeenSet::Store(QStringView text) {
         const std::size_t next =
             blocks_.empty() ? kFirstBlockChars : std::min(blockSize_ * 2, kLargestBlockChars);
         blockSize_ = std::max(next, size);
-        blocks_.emplace_back(static_cast<char16_t*>(AllocateZeroed(blockSize_ * sizeof(char16_t))));
+        blocks_.emplace_back(
+            static_cast<char16_t*>(Allocate(blockSize_ * sizeof(char16_t), false)));
         blockUsed_ = 0;
     }
     char16_t* copy = blocks_.back().get() + blockUsed_;
@@ -183,7 +185,7 @@ const char16_t* SeenSet::Store(QStringView text) {
 
 void SeenSet::Grow() {
     const std::size_t count = slotCount_ == 0 ? 16 : slotCount_ * 2;
-    Buffer<Slot> grown(static_cast<Slot*>(AllocateZeroed(count * sizeof(Slot))));
+    Buffer<Slot> grown(static_cast<Slot*>(Allocate(count * sizeof(Slot), true)));
     const std::size_t mask = count - 1;
     for (const Entry& entry : entries_) {
         std::size_t i = static_cast<std::size_t>(entry.hash >> 32) & mask;
