@@ -128,19 +128,25 @@ int RequestReady(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// The trust store of the connections that add the extra CAs of `caFile` (or
-// none, for an empty name): the system's default CAs plus those, built at the
-// first use and kept for the life of the process. Loading the system bundle
-// for every connection cost more CPU than the transfers themselves.
-X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Ptr>& extraCas) {
+// The object `make` builds for `caFile`, one per CA file (and call site) for
+// the whole process, built at the first use under a lock. Never destroyed:
+// connections of workers that outlive everything else may still use it while
+// the process exits.
+template <typename T, typename Make> T ForCaFile(const std::string& caFile, Make make) {
     static std::mutex mutex;
-    // Never destroyed: connections of workers that outlive everything else
-    // may still use a store while the process exits.
-    static auto* stores = new std::map<std::string, X509_STORE*>();
+    static auto* objects = new std::map<std::string, T>();
     std::lock_guard lock(mutex);
-    const auto found = stores->find(caFile);
-    if (found != stores->end())
+    const auto found = objects->find(caFile);
+    if (found != objects->end())
         return found->second;
+    return objects->emplace(caFile, make()).first->second;
+}
+
+// The trust store of the connections that add the extra CAs of `caFile` (or
+// none, for an empty name): the system's default CAs plus those, kept for
+// the life of the process. Loading the system bundle for every connection
+// cost more CPU than the transfers themselves.
+X509_STORE* NewTrustStore(const std::vector<X509Ptr>& extraCas) {
     X509_STORE* store = X509_STORE_new();
     if (store == nullptr)
         return nullptr;
@@ -170,7 +176,6 @@ X509_STORE* SharedTrustStore(const std::string& caFile, const std::vector<X509Pt
             X509_check_purpose(cert, -1, 0);
     }
     ERR_clear_error();
-    stores->emplace(caFile, store);
     return store;
 }
 
@@ -191,17 +196,9 @@ void UnlockShare(CURL*, curl_lock_data data, void* user) {
     static_cast<SessionShare*>(user)->locks[static_cast<size_t>(data)].unlock();
 }
 
-// One session cache per CA file, like the trust stores: a session is resumed
-// only by connections that would have trusted its server just the same.
-CURLSH* TlsSessions(const std::string& caFile) {
-    static std::mutex mutex;
-    // Never destroyed: handles of workers that outlive everything else may
-    // still use a cache while the process exits.
-    static auto* shares = new std::map<std::string, SessionShare*>();
-    std::lock_guard lock(mutex);
-    const auto found = shares->find(caFile);
-    if (found != shares->end())
-        return found->second->handle;
+// A curl share of TLS sessions, or null when curl cannot make one (the
+// connections then keep sessions of their own).
+CURLSH* NewSessionShare() {
     auto* share = new SessionShare;
     CURLSH* handle = curl_share_init();
     if (handle != nullptr &&
@@ -211,16 +208,17 @@ CURLSH* TlsSessions(const std::string& caFile) {
         curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK) {
         share->handle = handle;
     } else if (handle != nullptr) {
-        curl_share_cleanup(handle); // connections then keep sessions of their own
+        curl_share_cleanup(handle);
     }
-    shares->emplace(caFile, share);
     return share->handle;
 }
 
 } // namespace
 
+// One session cache per CA file, like the trust stores: a session is resumed
+// only by connections that would have trusted its server just the same.
 void ShareTlsSessions(CURL* easy, const QString& caFile) {
-    if (CURLSH* handle = TlsSessions(caFile.toStdString()))
+    if (CURLSH* handle = ForCaFile<CURLSH*>(caFile.toStdString(), &NewSessionShare))
         curl_easy_setopt(easy, CURLOPT_SHARE, handle);
 }
 
@@ -285,7 +283,8 @@ void TlsMaterial::Install(CURL* easy) const {
 CURLcode TlsMaterial::Apply(CURL*, void* sslCtx, void* self) {
     auto* ctx = static_cast<SSL_CTX*>(sslCtx);
     const auto& material = *static_cast<const TlsMaterial*>(self);
-    X509_STORE* store = SharedTrustStore(material.caFile_, material.extraCas_);
+    X509_STORE* store = ForCaFile<X509_STORE*>(
+        material.caFile_, [&material] { return NewTrustStore(material.extraCas_); });
     if (store == nullptr)
         return CURLE_OUT_OF_MEMORY;
     SSL_CTX_set1_cert_store(ctx, store);

@@ -51,6 +51,15 @@ SharedCertDir& SharedCerts() {
 
 using Clock = std::chrono::steady_clock;
 
+// Waits until `pid` has ended or `deadline` has passed; `pid` once it has
+// ended (its status in `status`), 0 when it still runs.
+pid_t WaitForExit(pid_t pid, Clock::time_point deadline, int& status) {
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done;
+}
+
 // "127.0.0.1:PORT" -> PORT, or 0.
 int PortOf(const std::string& host) {
     const std::size_t colon = host.rfind(':');
@@ -165,10 +174,7 @@ int DemoSiteProcess::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         int status = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        pid_t done = 0;
-        while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        pid_t done = WaitForExit(pid_, Clock::now() + std::chrono::seconds(5), status);
         if (done == 0) {
             ::kill(pid_, SIGKILL);
             done = ::waitpid(pid_, &status, 0);
@@ -196,10 +202,8 @@ int RunDemoSiteTool(const std::vector<std::string>& args, int timeoutMs) {
     if (posix_spawn(&pid, all[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
     int status = 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const pid_t done =
+        WaitForExit(pid, Clock::now() + std::chrono::milliseconds(timeoutMs), status);
     if (done == 0) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
