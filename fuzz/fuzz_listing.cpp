@@ -23,6 +23,7 @@ const QString kSearchItem =
 
 struct Phase1 {
     WorkQueue listing;
+    QueuedSearches queued;
     WorkQueue cards;
     SeenSet seen;
 
@@ -32,8 +33,8 @@ struct Phase1 {
         const std::size_t cardsBefore = cards.size();
         const std::size_t seenBefore = seen.size();
         try {
-            outcome =
-                HandleListingResponse(item, response, kWebHost, kCategoryIds, listing, cards, seen);
+            outcome = HandleListingResponse(item, response, kWebHost, kCategoryIds, listing, queued,
+                                            cards, seen);
         } catch (const std::runtime_error&) {
             // Nothing queued or collected for a response that raised.
             FUZZ_CHECK(listing.size() == listingBefore);

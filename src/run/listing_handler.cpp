@@ -143,10 +143,18 @@ std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QStr
 
 ResponseOutcome HandleListingResponse(const QString& item, const QString& response,
                                       const QString& webHost, const QStringList& categoryIds,
-                                      WorkQueue& listingQueue, WorkQueue& cardQueue,
-                                      SeenSet& seen) {
+                                      WorkQueue& listingQueue, QueuedSearches& queued,
+                                      WorkQueue& cardQueue, SeenSet& seen) {
     ResponseOutcome outcome;
     const std::size_t before = cardQueue.size();
+    // Queues the next page's request unless it was queued before.
+    const auto queueNext = [&](QString request) {
+        if (queued.contains(request))
+            return false;
+        queued.insert(request);
+        listingQueue.push_back(std::move(request));
+        return true;
+    };
 
     // The next page's request, queued before this page's cards are collected.
     if (!ContainsSearchFilter(item)) {
@@ -155,9 +163,7 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
             ExtractBetween(response, kCategoryIndex, kCategoryIndexSecond, kCategoryIndexEnd),
             categoryIds);
         const QString token = ExtractBetween(response, kPageToken, {}, kPageTokenEnd);
-        if (!token.isEmpty())
-            listingQueue.push_back(SearchRequestBody(category, city, token));
-        else
+        if (token.isEmpty() || !queueNext(SearchRequestBody(category, city, token)))
             outcome.logLines.push_back(
                 QStringLiteral("Следующей страницы нет, начинаем выгрузку карточек"));
     } else {
@@ -165,11 +171,11 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
         const QString category = ExtractBetween(item, kSearchCategoryId, {}, kQuote);
         const QString service = ExtractBetween(item, kSearchServiceId, {}, kQuote);
         const QString token = ExtractBetween(response, kSearchPageToken, {}, kQuote);
-        if (!token.isEmpty()) {
-            listingQueue.push_back(service.isEmpty()
-                                       ? SearchRequestBody(category, city, token)
-                                       : SearchRequestBody(category, city, service, token));
-        } else {
+        const bool queuedNext =
+            !token.isEmpty() &&
+            queueNext(service.isEmpty() ? SearchRequestBody(category, city, token)
+                                        : SearchRequestBody(category, city, service, token));
+        if (!queuedNext) {
             outcome.logLines.push_back(QStringLiteral("categoryId/serviceId ") + category +
                                        QStringLiteral("/") + service +
                                        QStringLiteral(" список закончился"));

@@ -21,12 +21,16 @@ struct ResponseOutcome {
 };
 
 // Handles the response of `item` (a listing URL or a search request body).
-// Throws std::runtime_error (UTF-8 message) when a listing page's category
-// index is not an integer or lies outside `categoryIds`; nothing has been
-// queued or collected for this response then.
+// The next page's request is queued only when it is not in `queued` already
+// (a site that repeats a page token would otherwise be paged forever); a
+// repeated one ends the pair's list like a page without a token. Throws
+// std::runtime_error (UTF-8 message) when a listing page's category index is
+// not an integer or lies outside `categoryIds`; nothing has been queued or
+// collected for this response then.
 ResponseOutcome HandleListingResponse(const QString& item, const QString& response,
                                       const QString& webHost, const QStringList& categoryIds,
-                                      WorkQueue& listingQueue, WorkQueue& cardQueue, SeenSet& seen);
+                                      WorkQueue& listingQueue, QueuedSearches& queued,
+                                      WorkQueue& cardQueue, SeenSet& seen);
 
 // The card URLs of a listing page (or of any response holding "<html"), in
 // page order, duplicates included: the JSON-LD blocks after "Все эксперты</a>"

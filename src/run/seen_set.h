@@ -2,6 +2,7 @@
 // The run's string collections: the work queues and the set of card URLs
 // already collected.
 
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -14,6 +15,10 @@
 // First in, first out: append at the back, take from the front, both O(1)
 // without moving what is already queued. Used for ListingQueue and CardQueue.
 using WorkQueue = std::deque<QString>;
+
+// Every search request body a run has queued. A page token that the site
+// repeats gives a body already in it: that pair's list has ended.
+using QueuedSearches = QSet<QString>;
 
 // A set of texts compared without regard to letter case: two texts are the
 // same entry exactly when QString::compare(a, b, Qt::CaseInsensitive) is 0

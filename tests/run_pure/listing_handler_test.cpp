@@ -38,11 +38,13 @@ QString ListingPage(const QString& state, const QString& cards) {
 
 struct Phase1 {
     WorkQueue listing;
+    QueuedSearches queued;
     WorkQueue cards;
     SeenSet seen;
 
     ResponseOutcome Handle(const QString& item, const QString& response) {
-        return HandleListingResponse(item, response, kHost, kCategoryIds, listing, cards, seen);
+        return HandleListingResponse(item, response, kHost, kCategoryIds, listing, queued, cards,
+                                     seen);
     }
 };
 
@@ -124,6 +126,40 @@ TEST(ListingHandler, SearchRequestsRepeatTheirFiltersOrEndTheList) {
                                     u"Найдено 0 новых карточек на странице"_s}));
     const ResponseOutcome lastFiltered = run.Handle(filtered, u"{}"_s);
     EXPECT_EQ(lastFiltered.logLines.front(), u"categoryId/serviceId id-a/svc список закончился"_s);
+}
+
+// A site that hands out a token already requested for the same pair and
+// filter (the same token again, or a cycle) ends that pair's list: the page's
+// cards still count, and other pairs may still use that token.
+TEST(ListingHandler, ARepeatedPageTokenEndsThePairsList) {
+    Phase1 run;
+    const QString first = SearchRequestBody(u"id-a"_s, u"msk"_s, u"T1"_s);
+    run.queued.insert(first);
+    run.Handle(first, uR"({"resources":[{"slug":"a"}],"nextPageToken":"T2"})"_s);
+    ASSERT_EQ(run.listing.size(), 1u);
+    const QString second = run.listing.front();
+    const ResponseOutcome cycle =
+        run.Handle(second, uR"({"resources":[{"slug":"b"}],"nextPageToken":"T1"})"_s);
+    EXPECT_EQ(run.listing.size(), 1u) << "T1 was requested before";
+    EXPECT_EQ(cycle.logLines, Lines({u"categoryId/serviceId id-a/ список закончился"_s,
+                                     u"Найдено 1 новых карточек на странице"_s}));
+    const ResponseOutcome same = run.Handle(second, uR"({"resources":[],"nextPageToken":"T2"})"_s);
+    EXPECT_EQ(same.logLines.front(), u"categoryId/serviceId id-a/ список закончился"_s);
+    EXPECT_EQ(run.listing.size(), 1u);
+
+    // The same token of another pair, or with a service filter, is another request.
+    run.Handle(SearchRequestBody(u"id-b"_s, u"msk"_s, u"T0"_s), uR"({"nextPageToken":"T2"})"_s);
+    run.Handle(SearchRequestBody(u"id-a"_s, u"msk"_s, u"s"_s, u"T0"_s),
+               uR"({"nextPageToken":"T2"})"_s);
+    EXPECT_EQ(run.listing.size(), 3u);
+
+    // A listing page whose token was queued already (the pair selected
+    // twice) ends its list as a page without a token does.
+    const QString page = ListingPage(ListingState(u"k"_s, u"0"_s, u"TL"_s), QString());
+    run.Handle(kListingUrl, page);
+    const ResponseOutcome again = run.Handle(kListingUrl, page);
+    EXPECT_EQ(run.listing.size(), 4u);
+    EXPECT_EQ(again.logLines.front(), u"Следующей страницы нет, начинаем выгрузку карточек"_s);
 }
 
 TEST(ListingHandler, CardsAreCollectedOnceWithoutRegardToCase) {
