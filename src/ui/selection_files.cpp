@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QItemSelection>
 #include <QListWidget>
+#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -59,13 +60,18 @@ void SaveSelection(const QListWidget& list, const QString& fileName) {
             lines.append(list.item(i)->text());
     }
     const QString path = ProgramFolder() + fileName;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // The text goes to a temporary file beside the old one, which is replaced
+    // only once the whole text is on disk: a failed write keeps the selection
+    // saved before.
+    // Unbuffered, so that a short write shows at once (a buffered one can be
+    // cut short unnoticed).
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
                                      .arg(path, file.errorString())
                                      .toStdString());
     const QByteArray bytes = EncodeSelectionLines(lines);
-    if (file.write(bytes) != bytes.size() || !file.flush())
+    if (file.write(bytes) != bytes.size() || !file.commit())
         throw std::runtime_error(QStringLiteral("Cannot write file \"%1\". %2")
                                      .arg(path, file.errorString())
                                      .toStdString());

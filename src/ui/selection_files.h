@@ -21,7 +21,9 @@ QStringList DecodeSelectionLines(const QByteArray& contents);
 // Writes program folder + fileName from the selected rows, top to bottom.
 // A list that holds no rows at all (never filled) leaves the file as it is,
 // so that a failed or unfinished load does not wipe the saved choice.
-// Throws std::runtime_error when the file cannot be written.
+// The old file is replaced only once the new text is wholly written (a
+// temporary file beside it is renamed over it); when writing fails it stays
+// as it was and std::runtime_error is thrown.
 void SaveSelection(const QListWidget& list, const QString& fileName);
 
 // Reads a selection file into lines; throws std::runtime_error when it exists

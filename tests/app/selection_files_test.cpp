@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <stdexcept>
 
 namespace {
@@ -74,6 +78,34 @@ TEST_F(SelectionFilesTest, AnUnwritableFileRaisesWithItsPath) {
     } catch (const std::runtime_error& e) {
         EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("selection2.txt")));
     }
+}
+
+// A write that fails half-way (a file size limit plays the full disk) keeps
+// the selection saved before, and leaves no temporary file behind.
+TEST_F(SelectionFilesTest, AFailedWriteKeepsTheOldFile) {
+    QFile old(dir_.filePath(QStringLiteral("selection2.txt")));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("saved\r\n");
+    old.close();
+    list_.selectAll();
+
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        SaveSelection(list_, QStringLiteral("selection2.txt"));
+    } catch (const std::runtime_error&) {
+        raised = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(read(QStringLiteral("selection2.txt")), QByteArray("saved\r\n"));
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"selection2.txt"});
 }
 
 TEST_F(SelectionFilesTest, RestoreIgnoresLetterCaseButNotBlanks) {
