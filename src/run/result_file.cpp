@@ -49,9 +49,10 @@ QString FormatCsvRow(const CardRecord& card) {
     row.reserve(card.url.size() + card.name.size() + card.categories.size() + card.services.size() +
                 card.rating.size() + card.reviews.size() + card.telephone.size() +
                 card.site.size() + card.email.size() + card.city.size() + card.address.size() + 40);
-    row.append(QLatin1Char('"'));
-    row.append(card.url);
-    row.append(u"\";");
+    // The URL too: a slug is the site's text, and a double quote in it would
+    // break the row's framing.
+    AppendField(row, card.url);
+    row.append(QLatin1Char(';'));
     for (const QString* value :
          {&card.name, &card.categories, &card.services, &card.rating, &card.reviews}) {
         AppendField(row, *value);

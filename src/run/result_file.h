@@ -15,8 +15,8 @@ QString ResultFileName(std::uint32_t tick);
 QString CsvHeader();
 
 // One card as a row, without its line end: eleven quoted fields separated by
-// ";", none after the last; the URL as it is, the other values through
-// QuoteSafe, the telephone field with a space after its opening quote.
+// ";", none after the last; every value through QuoteSafe, the telephone
+// field with a space after its opening quote.
 QString FormatCsvRow(const CardRecord& card);
 
 // The open result file. Every write goes to the file before it returns, so

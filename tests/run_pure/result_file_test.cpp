@@ -49,7 +49,7 @@ TEST(ResultFile, HeaderAndRowFraming) {
               u"\"https://web.test/pro/a\";\"\";\"\";\"\";\"\";\"\";\" \";\"\";\"\";\"\";\"\""_s);
 
     CardRecord full;
-    full.url = u"https://web.test/pro/\"q\""_s; // the URL is written as it is
+    full.url = u"https://web.test/pro/\"q\""_s; // quote-safe like every value
     full.name = u"ООО \"Ромашка\""_s;
     full.categories = u"a, b"_s;
     full.services = u"Первая; Вторая"_s;
@@ -61,7 +61,7 @@ TEST(ResultFile, HeaderAndRowFraming) {
     full.city = u"Москва"_s;
     full.address = u"строка 1\nстрока 2;"_s;
     EXPECT_EQ(FormatCsvRow(full),
-              u"\"https://web.test/pro/\"q\"\";\"ООО 'Ромашка'\";\"a, b\";\"Первая; Вторая\";"
+              u"\"https://web.test/pro/'q'\";\"ООО 'Ромашка'\";\"a, b\";\"Первая; Вторая\";"
               "\"'4,5'\";\"3}\";\" +7 \\\";\"https://s.test\";\"e@x\";\"Москва\";"
               "\"строка 1\nстрока 2;\""_s);
 }
