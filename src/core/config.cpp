@@ -40,11 +40,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("TEXT"));
     const QCommandLineOption batch(
         QStringLiteral("batch"),
-        QStringLiteral("No window: start the run once the lists are loaded, write the log to "
-                       "standard output and exit when the run ends. Exit codes: 0 the run "
-                       "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
-                       "3 a start-up check failed, 4 the run log file could not be written, 64 bad "
-                       "command line."));
+        QStringLiteral(
+            "No window: start the run once the lists are loaded, write the log to "
+            "standard output and exit when the run ends. Exit codes: 0 the run "
+            "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
+            "3 a start-up check failed, 4 the run log file could not be written, 5 the run "
+            "ended, but an error was reported during it (its \"Ошибка: ...\" lines "
+            "say which), 64 bad command line."));
     const QCommandLineOption noOpen(
         QStringLiteral("no-open"),
         QStringLiteral("Do not hand the result file to the desktop when a run ends."));

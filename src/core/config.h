@@ -40,4 +40,5 @@ constexpr int kExitLoadingFailed = 1;
 constexpr int kExitStartRefused = 2;
 constexpr int kExitStartupCheck = 3;
 constexpr int kExitRunLogNotSaved = 4;
+constexpr int kExitRunError = 5; // the run ended, but an error was shown during it
 constexpr int kExitUsage = 64;

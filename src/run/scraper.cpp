@@ -45,20 +45,27 @@ QString ErrorText(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
-// The log's whole text, every line ended by CR LF, as UTF-8.
-void SaveLog(const QPlainTextEdit& log, const QString& path) {
+// Writes `text` to `path`, every line ended by CR LF, as UTF-8. Returns the
+// system's reason when the file cannot be written, else an empty text.
+QString SaveLog(const QString& text, const QString& path) {
     QByteArray bytes;
-    const QStringList lines = log.toPlainText().split(QLatin1Char('\n'));
+    const QStringList lines = text.split(QLatin1Char('\n'));
     for (const QString& line : lines) {
         bytes += line.toUtf8();
         bytes += "\r\n";
     }
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush())
-        throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
-                                     .arg(path, file.errorString())
-                                     .toStdString());
+        file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        return reason.isEmpty() ? QStringLiteral("Unknown error") : reason;
+    }
+    return {};
+}
+
+void CallHook(TScraper& run, const char* notification) {
+    if (TScraper::NotificationHook != nullptr)
+        TScraper::NotificationHook(run, notification);
 }
 
 } // namespace
@@ -69,24 +76,27 @@ TScraper::~TScraper() = default;
 
 void TScraper::PostLogLine() {
     AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": ") + LogMessageText);
+    CallHook(*this, "PostLogLine");
 }
 
 void TScraper::PostFoundCount() {
     Label4->setText(QStringLiteral("Найдено карточек: ") + QString::number(firmscounter));
     QCoreApplication::processEvents();
+    CallHook(*this, "PostFoundCount");
 }
 
 void TScraper::PostProgress() {
-    if (!ProgressDue(Tick(), LastProgressTick))
-        return;
-    const ProgressValues v = ClampProgress(ProgressBarPosition, ProgressBarMax);
-    ProgressBar->setMaximum(v.maximum);
-    ProgressBar->setValue(v.position);
-    const int p = ProgressBar->value();
-    const int m = ProgressBar->maximum();
-    ProgressBar->setToolTip(ProgressHint(p, m));
-    QCoreApplication::processEvents();
-    LastProgressTick = Tick();
+    if (ProgressDue(Tick(), LastProgressTick)) {
+        const ProgressValues v = ClampProgress(ProgressBarPosition, ProgressBarMax);
+        ProgressBar->setMaximum(v.maximum);
+        ProgressBar->setValue(v.position);
+        const int p = ProgressBar->value();
+        const int m = ProgressBar->maximum();
+        ProgressBar->setToolTip(ProgressHint(p, m));
+        QCoreApplication::processEvents();
+        LastProgressTick = Tick();
+    }
+    CallHook(*this, "PostProgress");
 }
 
 void TScraper::PostRunState() {
@@ -98,48 +108,60 @@ void TScraper::PostRunState() {
         CitiesListBox->setEnabled(false);
         CatsListBox->setEnabled(false);
         StartButton->setEnabled(false);
+        CallHook(*this, "PostRunState");
         return;
     }
     ended_.store(true);
     const QString path = ProgramFolder() + TickFileName("log-%d.txt", Tick());
-    AppendLogLine(LogsMemo,
-                  Timestamp() + QStringLiteral(": Работа завершена, лог записан в ") + path);
-    try {
-        SaveLog(*LogsMemo, path);
-    } catch (const std::exception& e) {
-        // The window stays locked, but whoever waits for the end (batch
-        // mode) must still hear of it.
-        if (OnRunEnded)
-            OnRunEnded(ErrorText(e));
-        throw;
-    }
+    // The end line is shown only once the file holding it has been written;
+    // otherwise the last line says why it was not.
+    const QString endLine =
+        Timestamp() + QStringLiteral(": Работа завершена, лог записан в ") + path;
+    const QString reason = SaveLog(LogsMemo->toPlainText() + QLatin1Char('\n') + endLine, path);
+    if (reason.isEmpty())
+        AppendLogLine(LogsMemo, endLine);
+    else
+        AppendLogLine(LogsMemo, Timestamp() +
+                                    QStringLiteral(": Ошибка: не удалось записать лог в ") + path +
+                                    QStringLiteral(": ") + reason);
     CitiesListBox->setEnabled(true);
     CatsListBox->setEnabled(true);
     StartButton->setEnabled(true);
     if (OnRunEnded)
-        OnRunEnded(QString());
+        OnRunEnded(reason.isEmpty()
+                       ? QString()
+                       : QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
+    CallHook(*this, "PostRunState");
 }
 
 void TScraper::PostResult() {
     if (!IsErrorResult(result)) {
         AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Сбор данных завершен"));
+        CallHook(*this, "PostResult");
         return;
     }
+    errorReported_.store(true);
     AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Ошибка: ") + ErrorResultLine(result));
     // A run that has been told to stop ends now: an error that reaches the
     // window after the stop would otherwise hold it for another 30 seconds.
-    if (Terminated())
-        return;
-    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Включаем паузу на 30 секунд"));
-    ArmResumeTimer();
-    // The run stays at its gate, inside this notification call, until the
-    // timer or the pause button resumes it.
-    Suspend();
+    if (!Terminated()) {
+        AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Включаем паузу на 30 секунд"));
+        ArmResumeTimer();
+        // The run stays at its gate, inside this notification call, until the
+        // timer or the pause button resumes it. A run paused already (pause
+        // pressed just before the error) is paused once, not twice, so that
+        // one resume ends the pause as the log says; a stop made meanwhile
+        // (from inside the timer's arming) leaves it running to its end.
+        if (!Terminated() && !Suspended())
+            Suspend();
+    }
+    CallHook(*this, "PostResult");
 }
 
 void TScraper::ArmResumeTimer() {
     ResumeTimer->setInterval(kResumeAfterErrorMs);
     ResumeTimer->start();
+    CallHook(*this, "ArmResumeTimer");
 }
 
 // ---- The run (run thread) ----
@@ -151,6 +173,11 @@ void TScraper::Notify(void (TScraper::*notification)()) {
 void TScraper::Log(const QString& text) {
     LogMessageText = text;
     Notify(&TScraper::PostLogLine);
+}
+
+void TScraper::PostError(const std::exception& error) {
+    result = QStringLiteral("ERROR_") + ErrorText(error);
+    Notify(&TScraper::PostResult);
 }
 
 void TScraper::Execute() {
@@ -170,23 +197,26 @@ void TScraper::Execute() {
         try {
             ProgressBarPosition = 0;
             ProgressBarMax = static_cast<std::int32_t>(ListingQueue.size());
-            end = RunPhase(ListingQueue, kPhase1SleepAfterStartMs,
-                           [this](TScrapingThread2& w) { HandleListingWorker(w); });
+            end = RunPhase(
+                ListingQueue, kPhase1SleepAfterStartMs,
+                [this](TScrapingThread2& w) { HandleListingWorker(w); }, OnError::Continue);
         } catch (const std::exception& e) {
+            // Only an error that could not even be shown ends phase 1 here.
             ListingQueue.clear();
-            result = QStringLiteral("ERROR_") + ErrorText(e);
-            Notify(&TScraper::PostResult);
+            PostError(e);
         }
         if (end == PhaseEnd::Done)
             HandOver();
     } catch (...) {
         // An error outside the two guarded phases ends the run through the
         // final clean-up alone.
+        errorReported_.store(true);
     }
 
     ListingQueue = {};
     CardQueue = {};
     Seen = SeenSet{};
+    QueuedRequests = {};
     CursorHourGlass = false;
     // The last notification: the run has nothing left to do after it, so it
     // does not stop at the suspend gate (a pause made now would hold a run
@@ -218,53 +248,74 @@ void TScraper::Seed() {
 
 // The polling loop both phases share: per pass start at most one worker,
 // collect at most one finished worker, and end when nothing is queued,
-// running or waiting. The lock is held for each list access only.
+// running or waiting. The lock is held for each list access only. With
+// OnError::Continue an error of a pass is shown (with its pause) and costs
+// only the item it came from; otherwise it ends the phase.
 TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
-                                      const FinishedHandler& handle) {
+                                      const FinishedHandler& handle, OnError onError) {
     auto running = std::make_shared<WorkerList>();
     auto finished = std::make_shared<WorkerList>();
     bool done = false;
     while (!Terminated() && !done) {
         CheckSuspended();
-
-        std::size_t runningCount = 0;
-        {
-            std::lock_guard lock(WorkerListsLock());
-            runningCount = running->size();
-        }
-        if (runningCount < static_cast<std::size_t>(Limit) && !queue.empty()) {
-            const QString item = std::move(queue.front());
-            queue.pop_front();
-            ++ProgressBarPosition;
-            Notify(&TScraper::PostProgress);
-            if (!IsBlankWorkItem(item)) {
-                auto worker = std::make_shared<TScrapingThread2>();
-                {
-                    std::lock_guard lock(WorkerListsLock());
-                    running->push_back(worker);
-                }
-                worker->url = item;
-                worker->RunningList = running;
-                worker->FinishedList = finished;
-                worker->Start();
-                SleepMs(sleepAfterStartMs);
-            }
-        }
-
-        std::shared_ptr<TScrapingThread2> worker;
-        {
-            std::lock_guard lock(WorkerListsLock());
-            if (!finished->empty())
-                worker = finished->front();
-        }
-        if (worker) {
-            handle(*worker);
+        try {
+            std::size_t runningCount = 0;
             {
                 std::lock_guard lock(WorkerListsLock());
-                finished->pop_front();
+                runningCount = running->size();
             }
-            worker->WaitFor();
-            worker.reset();
+            if (runningCount < static_cast<std::size_t>(Limit) && !queue.empty()) {
+                const QString item = std::move(queue.front());
+                queue.pop_front();
+                ++ProgressBarPosition;
+                Notify(&TScraper::PostProgress);
+                if (!IsBlankWorkItem(item)) {
+                    auto worker = std::make_shared<TScrapingThread2>();
+                    {
+                        std::lock_guard lock(WorkerListsLock());
+                        running->push_back(worker);
+                    }
+                    worker->url = item;
+                    worker->RunningList = running;
+                    worker->FinishedList = finished;
+                    try {
+                        worker->Start();
+                    } catch (...) {
+                        // A worker that never ran never hands itself over.
+                        std::lock_guard lock(WorkerListsLock());
+                        running->pop_back();
+                        throw;
+                    }
+                    SleepMs(sleepAfterStartMs);
+                }
+            }
+
+            std::shared_ptr<TScrapingThread2> worker;
+            {
+                std::lock_guard lock(WorkerListsLock());
+                if (!finished->empty())
+                    worker = finished->front();
+            }
+            if (worker) {
+                std::exception_ptr error;
+                try {
+                    handle(*worker);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                {
+                    std::lock_guard lock(WorkerListsLock());
+                    finished->pop_front();
+                }
+                worker->WaitFor();
+                worker.reset();
+                if (error)
+                    std::rethrow_exception(error);
+            }
+        } catch (const std::exception& e) {
+            if (onError == OnError::EndPhase)
+                throw;
+            PostError(e);
         }
 
         {
@@ -291,8 +342,8 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     Log(FinishedItemLogLine(item, worker.statusText));
     if (worker.result != 1)
         return;
-    const ResponseOutcome outcome =
-        HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue, CardQueue, Seen);
+    const ResponseOutcome outcome = HandleListingResponse(
+        item, response, webHost_, CategoryIds, ListingQueue, QueuedRequests, CardQueue, Seen);
     for (const QString& line : outcome.logLines)
         Log(line);
     firmscounter = outcome.firmscounter;
@@ -318,17 +369,16 @@ void TScraper::RunPhase2() {
         created = true;
         ProgressBarPosition = 0;
         ProgressBarMax = static_cast<std::int32_t>(CardQueue.size());
-        const PhaseEnd end =
-            RunPhase(CardQueue, kPhase2SleepAfterStartMs,
-                     [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); });
+        const PhaseEnd end = RunPhase(
+            CardQueue, kPhase2SleepAfterStartMs,
+            [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
         if (end == PhaseEnd::Done) {
             result = QStringLiteral("ok");
             Notify(&TScraper::PostResult);
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
-        result = QStringLiteral("ERROR_") + ErrorText(e);
-        Notify(&TScraper::PostResult);
+        PostError(e);
         result = QStringLiteral("ok");
         Notify(&TScraper::PostResult);
     }

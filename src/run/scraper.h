@@ -62,6 +62,10 @@ public:
     // to pause or stop then, even while its thread is still returning.
     bool Ended() const { return ended_.load(); }
 
+    // Whether an error was shown ("Ошибка: ...") during the run, or the run
+    // ended on an error that escaped both phases.
+    bool ErrorReported() const { return errorReported_.load(); }
+
     // The notifications; each runs on the window thread.
     void PostLogLine();
     void PostFoundCount();
@@ -72,18 +76,26 @@ public:
 
     // Where the tick count comes from; tests replace it.
     static inline std::uint32_t (*TickSource)() = nullptr;
+    // Tests: called on the window thread at the end of each notification,
+    // with the notification's name, to act from inside it.
+    static inline void (*NotificationHook)(TScraper& run, const char* notification) = nullptr;
 
 protected:
     void Execute() override;
 
 private:
     enum class PhaseEnd { Done, Stopped };
+    // Phase 1 goes on after an error (only the failing item is lost); an
+    // error in phase 2 ends the phase.
+    enum class OnError { Continue, EndPhase };
     using FinishedHandler = std::function<void(TScrapingThread2&)>;
 
     void Notify(void (TScraper::*notification)());
     void Log(const QString& text);
     void Seed();
-    PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle);
+    void PostError(const std::exception& error);
+    PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
+                      OnError onError);
     void HandleListingWorker(TScrapingThread2& worker);
     void HandOver();
     void RunPhase2();
@@ -92,7 +104,9 @@ private:
     WorkQueue ListingQueue;
     WorkQueue CardQueue;
     SeenSet Seen;
+    QueuedSearches QueuedRequests;
     QString webHost_;
     QString decimalSeparator_;
     std::atomic<bool> ended_{false};
+    std::atomic<bool> errorReported_{false};
 };

@@ -18,13 +18,11 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <QElapsedTimer>
-#include <QThread>
-
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+constexpr int kCloseWaitMs = 10000;
 constexpr int kDesignWidth = 1097;
 constexpr int kDesignHeight = 786;
 constexpr int kProgressHeight = 17;
@@ -214,11 +212,34 @@ void TMainForm::FormShow() {
     std::_Exit(0);
 }
 
+// Closing during a run stops it and lets it write its end lines, its run log
+// and its result file; the window closes once the run has ended (its end
+// display calls RunEnded). The close never waits here: it may come from
+// inside a notification that the run itself is waiting for. A run that has
+// not ended after kCloseWaitMs no longer keeps the window.
 void TMainForm::closeEvent(QCloseEvent* event) {
-    if (FormClose())
-        event->accept();
-    else
+    if (closeWhenRunEnds_ && RunActive() && !closeWaitOver_) {
+        event->ignore(); // already closing: the run is ending
+        return;
+    }
+    if (!selectionsSaved_) {
+        if (!FormClose()) {
+            event->ignore();
+            return;
+        }
+        selectionsSaved_ = true;
+    }
+    if (RunActive() && !closeWaitOver_) {
+        closeWhenRunEnds_ = true;
+        StopButtonClick();
+        QTimer::singleShot(kCloseWaitMs, this, [this] {
+            closeWaitOver_ = true;
+            close();
+        });
         event->ignore();
+        return;
+    }
+    event->accept();
 }
 
 bool TMainForm::FormClose() {
@@ -242,7 +263,6 @@ bool TMainForm::FormClose() {
         box->open();
         return false;
     }
-    StopRunAndWait();
     return true;
 }
 

@@ -48,6 +48,7 @@ public:
     void FormShow();
     // Saves the selections; when that fails, shows the error in a message
     // box (without waiting for it) and returns false: the window stays open.
+    // Stopping a run is the close event's part (closeEvent).
     bool FormClose();
     void Timer1Timer();
     void Button1Click();
@@ -86,7 +87,7 @@ protected:
 
 private:
     void ApplyInitialSelection();
-    void StopRunAndWait();
+    void RunEnded(const TScraper& run, const QString& logError);
     void StartBatchRun(bool loaded);
     void SelectNamedCategories();
     void SelectNamedCities();
@@ -104,4 +105,9 @@ private:
     bool shown_ = false;
     bool loadingEnded_ = false;
     bool loadingSucceeded_ = false;
+    // Closing while a run is active: the selections are saved, the run is
+    // stopped, and the window closes when the run has ended.
+    bool selectionsSaved_ = false;
+    bool closeWhenRunEnds_ = false;
+    bool closeWaitOver_ = false;
 };

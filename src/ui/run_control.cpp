@@ -7,17 +7,15 @@
 #include "run/scraper.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QThread>
+#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
 
 namespace {
 constexpr int kRunLimit = 5;
-constexpr int kCloseWaitMs = 10000;
 } // namespace
 
 // A run that has shown its end display counts as finished, even while its
@@ -27,6 +25,11 @@ bool TMainForm::RunActive() const {
 }
 
 void TMainForm::StartButtonClick() {
+    // One run at a time: a second click handled before the run's first
+    // notification (a double click, clicks queued while the window was busy)
+    // is refused without a word.
+    if (RunActive())
+        return;
     if (CitiesListBox->selectedItems().isEmpty()) {
         AppendLog(QStringLiteral("Ни один регион не выбран, старт невозможен. Кликните по нужному "
                                  "региону для его выбора."));
@@ -48,17 +51,8 @@ void TMainForm::StartButtonClick() {
     run->Label4 = Label4;
     run->Limit = kRunLimit;
     run->CategoryIds = CategoryIds;
-    if (Config().Batch) {
-        run->OnRunEnded = [](const QString& error) {
-            if (error.isEmpty()) {
-                QCoreApplication::exit(kExitRunEnded);
-                return;
-            }
-            std::fprintf(stderr, "%s\n", error.toUtf8().constData());
-            std::fflush(stderr);
-            QCoreApplication::exit(kExitRunLogNotSaved);
-        };
-    }
+    run->OnRunEnded = [this, ended = run.get()](const QString& error) { RunEnded(*ended, error); };
+    StartButton->setEnabled(false);
     run->Start();
 }
 
@@ -95,19 +89,21 @@ void TMainForm::StopButtonClick() {
     ProgressBar->setValue(0);
 }
 
-// Closing during a run stops it and lets it finish its files, for a while.
-// The window's events keep running meanwhile: the run's notifications need
-// them.
-void TMainForm::StopRunAndWait() {
-    if (!RunActive())
+// Called on the window thread by a run's end display. Batch mode exits with
+// the run's outcome; a close that waited for the run goes on now.
+void TMainForm::RunEnded(const TScraper& run, const QString& logError) {
+    if (Config().Batch) {
+        if (!logError.isEmpty()) {
+            std::fprintf(stderr, "%s\n", logError.toUtf8().constData());
+            std::fflush(stderr);
+            QCoreApplication::exit(kExitRunLogNotSaved);
+            return;
+        }
+        QCoreApplication::exit(run.ErrorReported() ? kExitRunError : kExitRunEnded);
         return;
-    StopButtonClick();
-    QElapsedTimer waited;
-    waited.start();
-    while (RunActive() && waited.elapsed() < kCloseWaitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
     }
+    if (closeWhenRunEnds_)
+        QTimer::singleShot(0, this, [this] { close(); });
 }
 
 // Batch mode: START as soon as the lists are loaded and the selection is

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <utility>
 
 using namespace runtest;
 
@@ -147,6 +149,50 @@ TEST(Batch, RunsTheSelectionAndWritesTheResultBesideTheProgram) {
         EXPECT_EQ(row, ExpectedRow(expected, row[0], QStringLiteral(".")));
     // Batch mode never touches the saved selections.
     EXPECT_TRUE(program.files(QStringLiteral("selection*.txt")).isEmpty());
+}
+
+// A selection that includes the faulty listing page: the error is logged and
+// paused on as in the window, every other pair's cards are still collected,
+// and the exit code tells a schedule that an error was reported (5).
+TEST(Batch, AnErrorDuringTheRunExitsFiveWithEveryOtherPairsCards) {
+    DemoSiteProcess site({"--faults", "--scale", "8"});
+    ASSERT_TRUE(site.started()) << site.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(site, program.folder()));
+    const QString kazan = QStringLiteral("Казань--Республика Татарстан");
+    const QString nsk = QStringLiteral("Новосибирск--Новосибирская область");
+    const Outcome run =
+        program.Run(SiteArgs(site) +
+                        QStringList{QStringLiteral("--category"), QStringLiteral("santehniki"),
+                                    QStringLiteral("--category"), QStringLiteral("elektriki"),
+                                    QStringLiteral("--city"), kazan, QStringLiteral("--city"), nsk},
+                    120000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    const QStringList lines = Unstamped(run.out);
+    EXPECT_EQ(lines.filter(QStringLiteral("Ошибка: ")).size(), 1);
+    EXPECT_TRUE(lines.contains(kDone));
+
+    const nlohmann::json expected = Expected(site);
+    QSet<QString> want;
+    for (const auto& [slug, city] : {std::pair{QStringLiteral("santehniki"), kazan},
+                                     std::pair{QStringLiteral("santehniki"), nsk},
+                                     std::pair{QStringLiteral("elektriki"), nsk}}) {
+        const nlohmann::json* pair = FindPair(expected, slug, city);
+        ASSERT_NE(pair, nullptr);
+        for (const auto& card : (*pair)["cards"])
+            want.insert(Str(card).toLower());
+    }
+    const QStringList results = program.files(QStringLiteral("data*.csv"));
+    ASSERT_EQ(results.size(), 1);
+    const CsvFile csv = ReadCsv(program.folder() + results[0]);
+    ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+    QSet<QString> got;
+    for (const QStringList& row : csv.rows)
+        got.insert(row[0].mid(row[0].lastIndexOf(QLatin1Char('/')) + 1).toLower());
+    EXPECT_EQ(static_cast<qsizetype>(csv.rows.size()), want.size());
+    EXPECT_EQ(got, want);
 }
 
 // Exit codes: 1 when the lists cannot be loaded, 2 when START is refused,

@@ -3,6 +3,9 @@
 #include "run/window_fixture.h"
 
 #include <QLabel>
+#include <QTest>
+
+#include <cstring>
 
 using namespace runtest;
 
@@ -256,23 +259,119 @@ TEST_F(RunWindowTest, StartAgainAfterARunHasEnded) {
     EXPECT_EQ(ws_.files(QStringLiteral("data*.csv")).size(), 2);
 }
 
-// Closing the window during a run stops it and waits for its files.
-TEST_F(RunWindowTest, ClosingTheWindowStopsTheRunAndLetsItFinishItsFiles) {
-    Open({"--scale", "6"}, Lists::ByHand);
-    SelectPairs({kPiter}, {QStringLiteral("santehniki"), QStringLiteral("elektriki")});
+// A double click on START, and a click handled after it before the run's
+// first notification, give one run: the button is disabled at once and a
+// second START is refused while a run is active.
+TEST_F(RunWindowTest, ADoubleClickOnStartGivesOneRun) {
+    Open({"--scale", "3"}, Lists::ByHand);
+    SelectPairs({kEkb}, {QStringLiteral("fotografy")});
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    // What a double click delivers: press, release, double-click press, release.
+    QTest::mouseClick(form_->StartButton, Qt::LeftButton);
+    QTest::mouseDClick(form_->StartButton, Qt::LeftButton);
+    QTest::mouseRelease(form_->StartButton, Qt::LeftButton);
+    ASSERT_TRUE(form_->RunActive());
+    EXPECT_FALSE(form_->StartButton->isEnabled());
+    const std::shared_ptr<TScraper> run = form_->CurrentRun;
     form_->StartButtonClick();
-    ASSERT_TRUE(HoldAfterLine([](const QString& l) { return l.startsWith(kCardPrefix); }));
-    Release();
-    EXPECT_TRUE(form_->FormClose());
-    EXPECT_FALSE(form_->RunActive());
+    EXPECT_EQ(form_->CurrentRun, run);
+    ASSERT_TRUE(WaitRunEnd());
+    EXPECT_EQ(Lines().count(kStartLine), 1);
+    EXPECT_EQ(ws_.files(QStringLiteral("data*.csv")).size(), 1);
+    EXPECT_EQ(ws_.files(QStringLiteral("log-*.txt")).size(), 1);
+    EXPECT_TRUE(form_->StartButton->isEnabled());
+}
+
+// Closing the window at any moment of a run, from inside any of the six
+// notifications too (the run waits for it then): the run stops, writes its
+// end lines, its run log and its result file, and then the window closes.
+struct CloseMoment {
+    const char* notification;
+    const char* afterLine; // the first call once the last log line starts so; null: the first
+    bool withError;        // the selection holds the faulty listing page
+};
+
+void PrintTo(const CloseMoment& moment, std::ostream* out) {
+    *out << moment.notification << (moment.afterLine != nullptr ? " in phase 2" : "");
+}
+
+class CloseDuringRun : public RunWindowTest, public ::testing::WithParamInterface<CloseMoment> {
+protected:
+    static inline TMainForm* form = nullptr;
+    static inline const CloseMoment* moment = nullptr;
+    static inline bool closed = false;
+    static void Hook(TScraper& run, const char* notification) {
+        if (closed || std::strcmp(notification, moment->notification) != 0)
+            return;
+        if (moment->afterLine != nullptr &&
+            !run.LogMessageText.startsWith(QString::fromUtf8(moment->afterLine)))
+            return;
+        closed = true;
+        form->close();
+    }
+    void TearDown() override {
+        TScraper::NotificationHook = nullptr;
+        RunWindowTest::TearDown();
+    }
+};
+
+TEST_P(CloseDuringRun, StopsTheRunAndClosesOnceItsFilesAreWritten) {
+    moment = &GetParam();
+    // Kazan/electricians has the faulty listing page: an error and its pause.
+    Open({"--faults", "--scale", "3"}, Lists::ByHand);
+    SelectPairs({kKazan}, moment->withError ? QStringList{QStringLiteral("santehniki"),
+                                                          QStringLiteral("elektriki")}
+                                            : QStringList{QStringLiteral("santehniki")});
+    form_->show();
+    form = form_.get();
+    closed = false;
+    TScraper::NotificationHook = &Hook;
+    form_->StartButtonClick();
+    bool activeAtClose = true;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            if (form_->isVisible())
+                return false;
+            activeAtClose = form_->RunActive();
+            return true;
+        },
+        30000))
+        << Lines().join('\n').toStdString();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(activeAtClose) << "closed before the run had ended";
+
     const QStringList lines = Lines();
-    EXPECT_TRUE(lines.contains(kStopping));
-    EXPECT_TRUE(lines.last().startsWith(kEndPrefix));
-    EXPECT_FALSE(lines.contains(kDone));
-    const CsvFile csv = ReadCsv(ResultPath());
-    ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
-    EXPECT_EQ(static_cast<int>(csv.rows.size()),
-              lines.filter(QStringLiteral(": успешно")).filter(kCardPrefix).size());
+    EXPECT_TRUE(lines.contains(kStopping)) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.contains(kPauseOff));
+    ASSERT_TRUE(lines.last().startsWith(kEndPrefix)) << lines.join('\n').toStdString();
+    QFile log(lines.last().mid(kEndPrefix.size()));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(
+        log.readAll(),
+        (LogLines(form_->LogsMemo).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    const bool phase2 = moment->afterLine != nullptr;
+    EXPECT_EQ(ws_.files(QStringLiteral("data*.csv")).size(), phase2 ? 1 : 0);
+    if (phase2) {
+        EXPECT_TRUE(lines.contains(kOpening));
+        const CsvFile csv = ReadCsv(ResultPath());
+        ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+        EXPECT_EQ(static_cast<int>(csv.rows.size()),
+                  lines.filter(QStringLiteral(": успешно")).filter(kCardPrefix).size());
+    }
     EXPECT_TRUE(QFile::exists(ws_.path(QStringLiteral("selection1.txt"))));
     EXPECT_TRUE(QFile::exists(ws_.path(QStringLiteral("selection2.txt"))));
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryNotification, CloseDuringRun,
+                         ::testing::Values(CloseMoment{"PostRunState", nullptr, false},
+                                           CloseMoment{"PostFoundCount", nullptr, false},
+                                           CloseMoment{"PostResult", nullptr, true},
+                                           CloseMoment{"ArmResumeTimer", nullptr, true},
+                                           CloseMoment{"PostLogLine", "Карточка ", false},
+                                           CloseMoment{"PostProgress", "Данные будут записываться",
+                                                       false}),
+                         [](const ::testing::TestParamInfo<CloseMoment>& info) {
+                             return std::string(info.param.notification) +
+                                    (info.param.afterLine != nullptr ? "InPhase2" : "");
+                         });
