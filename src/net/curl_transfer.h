@@ -1,21 +1,17 @@
 #pragma once
-// Pieces shared by the page client and the fetch worker: owning wrappers for
-// libcurl and OpenSSL objects, the TLS material added to every connection
-// (extra trusted CAs, an optional client identity), and one transfer driven
-// through a private multi handle so that stalls and aborts are noticed within
-// a short tick instead of curl's one-second progress rhythm.
+// One HTTP transfer as both clients run it: owning wrappers for libcurl's
+// handles, checked option setting, and one transfer driven through a private
+// multi handle so that stalls and aborts are noticed within a short tick
+// instead of curl's one-second progress rhythm.
 
 #include <QByteArray>
 #include <QString>
 
 #include <curl/curl.h>
-#include <openssl/ssl.h>
 
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,57 +26,30 @@ struct MultiDeleter {
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-struct X509Deleter {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-struct PkeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
 
 // Creates the handles; throws std::runtime_error when libcurl cannot.
 EasyHandle NewEasy();
 MultiHandle NewMulti();
 HeaderList MakeHeaders(const std::vector<std::string>& lines);
 
-// Lets the connections of `easy` resume the TLS sessions that connections of
-// other handles made, one session cache per extra CA file (`caFile`, empty
-// for none) for the whole process. Only for handles without a client
-// identity: a resumed session is not verified again.
-void ShareTlsSessions(CURL* easy, const QString& caFile);
+// Throws std::runtime_error naming the option with curl's reason ("Cannot set
+// CURLOPT_X: ...") unless `code` is OK.
+void ThrowIfRefused(CURLcode code, CURLoption option);
+void ThrowIfRefused(CURLMcode code, CURLMoption option);
 
-// Certificates and keys added to the TLS context of each connection. The
-// system trust store stays in place; extra CAs extend it.
-class TlsMaterial {
-public:
-    // Reads every certificate of a PEM file as an extra trusted CA. Throws
-    // std::runtime_error naming the file.
-    void LoadExtraCaFile(const QString& path);
-    // Reads the pass-phrase protected private key, then the certificate chain
-    // (the client's certificate first). Throws std::runtime_error naming the
-    // failing file; nothing is kept unless both were read.
-    void LoadClientIdentity(const QString& keyFile, const QString& certFile,
-                            const QByteArray& passPhrase);
-    bool HasClientIdentity() const { return key_ != nullptr; }
-
-    // Installs CURLOPT_SSL_CTX_FUNCTION with this object as its data. The
-    // object must outlive the handle's transfers. Connections trust one
-    // process-wide store per CA file (the system's CAs plus the file's), so
-    // the system bundle is read once, not for every connection.
-    void Install(CURL* easy) const;
-
-private:
-    static CURLcode Apply(CURL* easy, void* sslCtx, void* self);
-
-    std::string caFile_; // the extra CA file read, if any
-    std::vector<X509Ptr> extraCas_;
-    PkeyPtr key_;
-    std::vector<X509Ptr> chain_; // [0] is the client's own certificate
-};
+// Sets an option through ThrowIfRefused, so that an option the installed
+// libcurl refuses is never dropped without a word. The value goes to curl as
+// given: pass the type curl documents for the option (long, curl_off_t, a
+// pointer, a callback).
+template <typename T> void SetOption(CURL* easy, CURLoption option, T value) {
+    ThrowIfRefused(curl_easy_setopt(easy, option, value), option);
+}
+template <typename T> void SetOption(CURLM* multi, CURLMoption option, T value) {
+    ThrowIfRefused(curl_multi_setopt(multi, option, value), option);
+}
 
 // What one transfer sees and collects. The callbacks run on the thread that
 // performs the transfer.

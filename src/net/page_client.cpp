@@ -1,6 +1,7 @@
 #include "net/page_client.h"
 
 #include "net/curl_transfer.h"
+#include "net/tls_material.h"
 #include "text/html_text.h"
 
 #include <QCoreApplication>
@@ -113,13 +114,13 @@ void TPageClient::Get(const QString& address) {
     net::InstallCallbacks(easy, state);
 
     const net::HeaderList headers = net::MakeHeaders({kAccept, kUserAgent});
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    net::SetOption(easy, CURLOPT_HTTPHEADER, headers.get());
+    net::SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    net::SetOption(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    net::SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    net::SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+    net::SetOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    net::SetOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
 
     // Whatever arrived stays in the buffer, whichever way this Get ends.
     const auto keep = qScopeGuard([&] { buffer_.append(received); });
@@ -138,7 +139,7 @@ void TPageClient::Get(const QString& address) {
             }
             tls_->material.Install(easy);
         }
-        curl_easy_setopt(easy, CURLOPT_URL, current.c_str());
+        net::SetOption(easy, CURLOPT_URL, current.c_str());
         const qsizetype answerStart = received.size();
         const CURLcode code = PerformWhileDispatching(multiHandle.get(), easy, state, abort);
         if (state.aborted)
