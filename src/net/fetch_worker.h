@@ -1,39 +1,29 @@
 #pragma once
 // The fetch worker: one thread per work item of a run. It GETs a URL, or
 // POSTs a search request body to the API host, with up to ten attempts,
-// leaves the outcome in its fields and then moves itself from RunningList to
-// FinishedList under WorkerListsLock.
+// leaves the outcome in its fields and then hands itself over: out of its
+// phase's RunningList and into its FinishedList (WorkerLists).
 //
 // How the run uses a worker:
 //   auto worker = std::make_shared<TScrapingThread2>();   // created suspended
-//   { std::lock_guard lock(WorkerListsLock()); running->push_back(worker); }
-//   worker->url = item; worker->RunningList = running; worker->FinishedList = finished;
-//   worker->Start();
-// Later, under the lock, it finds the worker in *finished, takes it out and
-// reads url, result, html and statusText. After Start the run must not read
-// or write the worker's RunningList/FinishedList: the worker drops them after
-// its hand-over so that lists abandoned by a stopped run are freed.
+//   lists->Start(worker, item);                            // into RunningList, started
+// Later lists->TakeFinished() gives it back, and the run reads url, result,
+// html and statusText. The worker holds its lists until its hand-over, so
+// lists that a stopped run has abandoned stay valid for it.
 
 #include "core/config.h"
 #include "core/thread_base.h"
+#include "net/worker_lists.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
-#include <deque>
 #include <memory>
-#include <mutex>
 
 namespace net {
 class FetchClient;
 }
-class TScrapingThread2;
-using WorkerList = std::deque<std::shared_ptr<TScrapingThread2>>;
-
-// Guards every RunningList and FinishedList of the process; hold it only for
-// the list access itself.
-std::mutex& WorkerListsLock();
 
 // The worker's client settings; the defaults are the program's. Tests shorten
 // the time-outs and the body limit.
@@ -58,11 +48,18 @@ QByteArray SearchPostBody(const QString& item);
 
 class TScrapingThread2 : public TThread {
 public:
-    QString url; // the work item; never changed by the worker
-    std::shared_ptr<WorkerList> RunningList;
-    std::shared_ptr<WorkerList> FinishedList;
-    int result = 0;     // 0 until an attempt ended, then 1 success / -1 failure
-    QByteArray html;    // body bytes of the last attempt; decode with StreamToText
+    // The work item: a URL to GET, or the search request body to POST (the
+    // design's name, kept although it is not always a URL). Never changed by
+    // the worker.
+    QString url;
+    // The phase's lists, set by WorkerLists::Start; given up at the hand-over.
+    std::shared_ptr<WorkerLists> Lists;
+    // 0 until an attempt ended, then 1 success / -1 failure. (The run's own
+    // `result` is a text; this one is a number.)
+    int result = 0;
+    // The body bytes of the last attempt: a page or a JSON answer, despite
+    // the design's name. Decode with StreamToText.
+    QByteArray html;
     QString statusText; // "успешно", or the failure text of the last failed attempt
     FetchSettings settings;
 

@@ -206,11 +206,12 @@ void TScraper::Execute() {
             PostError(e);
         }
         if (end == PhaseEnd::Done)
-            HandOver();
+            StartCardPhase();
     } catch (...) {
         // An error outside the two guarded phases ends the run through the
-        // final clean-up alone.
+        // final clean-up alone; no result is posted for it.
         errorReported_.store(true);
+        ReportEscaped("the run", std::current_exception());
     }
 
     ListingQueue = {};
@@ -248,91 +249,65 @@ void TScraper::Seed() {
 
 // The polling loop both phases share: per pass start at most one worker,
 // collect at most one finished worker, and end when nothing is queued,
-// running or waiting. The lock is held for each list access only. With
-// OnError::Continue an error of a pass is shown (with its pause) and costs
-// only the item it came from; otherwise it ends the phase.
+// running or waiting. With OnError::Continue an error of a pass is shown
+// (with its pause) and costs only the item it came from; otherwise it ends
+// the phase.
 TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
                                       const FinishedHandler& handle, OnError onError) {
-    auto running = std::make_shared<WorkerList>();
-    auto finished = std::make_shared<WorkerList>();
+    const auto lists = std::make_shared<WorkerLists>();
     bool done = false;
     while (!Terminated() && !done) {
         CheckSuspended();
         try {
-            std::size_t runningCount = 0;
-            {
-                std::lock_guard lock(WorkerListsLock());
-                runningCount = running->size();
-            }
-            if (runningCount < static_cast<std::size_t>(Limit) && !queue.empty()) {
-                const QString item = std::move(queue.front());
-                queue.pop_front();
-                ++ProgressBarPosition;
-                Notify(&TScraper::PostProgress);
-                if (!IsBlankWorkItem(item)) {
-                    auto worker = std::make_shared<TScrapingThread2>();
-                    {
-                        std::lock_guard lock(WorkerListsLock());
-                        running->push_back(worker);
-                    }
-                    worker->url = item;
-                    worker->RunningList = running;
-                    worker->FinishedList = finished;
-                    try {
-                        worker->Start();
-                    } catch (...) {
-                        // A worker that never ran never hands itself over.
-                        std::lock_guard lock(WorkerListsLock());
-                        running->pop_back();
-                        throw;
-                    }
-                    SleepMs(sleepAfterStartMs);
-                }
-            }
-
-            std::shared_ptr<TScrapingThread2> worker;
-            {
-                std::lock_guard lock(WorkerListsLock());
-                if (!finished->empty())
-                    worker = finished->front();
-            }
-            if (worker) {
-                std::exception_ptr error;
-                try {
-                    handle(*worker);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-                {
-                    std::lock_guard lock(WorkerListsLock());
-                    finished->pop_front();
-                }
-                worker->WaitFor();
-                worker.reset();
-                if (error)
-                    std::rethrow_exception(error);
-            }
+            StartNextWorker(queue, *lists, sleepAfterStartMs);
+            CollectFinishedWorker(*lists, handle);
         } catch (const std::exception& e) {
             if (onError == OnError::EndPhase)
                 throw;
             PostError(e);
         }
-
-        {
-            std::lock_guard lock(WorkerListsLock());
-            done = running->empty() && finished->empty() && queue.empty();
-        }
+        done = lists->Idle() && queue.empty();
         SleepMs(kPassSleepMs);
     }
     if (!Terminated())
         return PhaseEnd::Done;
-
     // Stop: running workers are told to end; nobody waits for them, and the
     // lists live on for as long as a worker still holds them.
-    std::lock_guard lock(WorkerListsLock());
-    for (const auto& w : *running)
-        w->Terminate();
+    lists->TerminateRunning();
     return PhaseEnd::Stopped;
+}
+
+// Takes the next item off `queue` and starts a worker for it, unless Limit
+// workers are running; a blank item counts for the progress and is dropped.
+void TScraper::StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs) {
+    if (lists.RunningCount() >= static_cast<std::size_t>(Limit) || queue.empty())
+        return;
+    const QString item = std::move(queue.front());
+    queue.pop_front();
+    ++ProgressBarPosition;
+    Notify(&TScraper::PostProgress);
+    if (IsBlankWorkItem(item))
+        return;
+    lists.Start(std::make_shared<TScrapingThread2>(), item);
+    SleepMs(sleepAfterStartMs);
+}
+
+// Handles the worker that finished earliest, if any, and then lets it go
+// (waiting for its thread to end); an error of the handling is raised after.
+void TScraper::CollectFinishedWorker(WorkerLists& lists, const FinishedHandler& handle) {
+    std::shared_ptr<TScrapingThread2> worker = lists.TakeFinished();
+    if (!worker)
+        return;
+    std::exception_ptr error;
+    try {
+        handle(*worker);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    worker->WaitFor();
+    worker.reset();
+    if (error)
+        std::rethrow_exception(error);
 }
 
 void TScraper::HandleListingWorker(TScrapingThread2& worker) {
@@ -350,7 +325,8 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     Notify(&TScraper::PostFoundCount);
 }
 
-void TScraper::HandOver() {
+// The end of phase 1: the card count, then phase 2 when there are cards.
+void TScraper::StartCardPhase() {
     ProgressBarPosition = 0;
     Notify(&TScraper::PostProgress);
     Log(QStringLiteral("Найдено карточек: ") + QString::number(CardQueue.size()));
@@ -378,6 +354,9 @@ void TScraper::RunPhase2() {
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
+        // The error is shown (with its pause), and then "ok" as well: the
+        // rows written so far are the run's result and the file is finished
+        // as on a normal end.
         PostError(e);
         result = QStringLiteral("ok");
         Notify(&TScraper::PostResult);

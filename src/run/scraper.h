@@ -24,6 +24,7 @@ class QPushButton;
 class QTimer;
 class ResultFile;
 class TScrapingThread2;
+class WorkerLists;
 
 // The tick of the last progress display, shared by all runs.
 extern std::uint32_t LastProgressTick;
@@ -34,8 +35,12 @@ public:
     ~TScraper() override;
 
     // Run state read by the notifications, set just before each of them.
-    QString result; // "ok" or "ERROR_" + message
+    // The outcome text PostResult shows: "ok", or "ERROR_" + message. (The
+    // worker's `result` is a number.)
+    QString result;
     QString LogMessageText;
+    // Which display PostRunState makes: true the start of a run, false its
+    // end (the design's name; no cursor is involved).
     bool CursorHourGlass = false;
     std::int32_t ProgressBarPosition = 0;
     std::int32_t ProgressBarMax = 0;
@@ -66,7 +71,12 @@ public:
     // ended on an error that escaped both phases.
     bool ErrorReported() const { return errorReported_.load(); }
 
-    // The notifications; each runs on the window thread.
+    // The notifications. Each runs on the window thread; the run calls them
+    // through Notify, which blocks the run until the window has run them
+    // (and holds it at the pause gate afterwards while it is paused).
+    // PostFoundCount and PostProgress handle the window's pending events, so
+    // that the window stays usable while a run floods it with notifications;
+    // a pause, stop or close may therefore run inside them.
     void PostLogLine();
     void PostFoundCount();
     void PostProgress();
@@ -96,8 +106,10 @@ private:
     void PostError(const std::exception& error);
     PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
                       OnError onError);
+    void StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs);
+    void CollectFinishedWorker(WorkerLists& lists, const FinishedHandler& handle);
     void HandleListingWorker(TScrapingThread2& worker);
-    void HandOver();
+    void StartCardPhase();
     void RunPhase2();
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
 

@@ -456,28 +456,67 @@ TEST(FetchWorker, AStopLetsTheRunningRequestEndAndStartsNoOtherAttempt) {
             EXPECT_TRUE(worker->statusText.startsWith(u"ERROR ")) << Utf8(worker->statusText);
         }
         EXPECT_EQ(held.server.Requests().size(), 1u);
-        std::lock_guard lock(WorkerListsLock());
-        EXPECT_TRUE(run.running->empty());
-        ASSERT_EQ(run.finished->size(), 1u);
-        EXPECT_EQ(run.finished->front(), worker);
+        EXPECT_EQ(run.lists->RunningCount(), 0u);
+        ASSERT_EQ(run.lists->FinishedCount(), 1u);
+        EXPECT_EQ(run.lists->TakeFinished(), worker);
     }
 }
 
 TEST(FetchWorker, HandsOverOnceEvenWhenNotInTheRunningListAndDropsTheLists) {
     RawServer server(AnswerEach([](const RawRequest&) { return Answer(200, "OK", "x"); }));
-    auto running = std::make_shared<WorkerList>();
-    auto finished = std::make_shared<WorkerList>();
+    auto lists = std::make_shared<WorkerLists>();
     auto worker = std::make_shared<TScrapingThread2>();
     worker->url = QString::fromStdString(server.Url("/"));
     worker->settings = TestFetchSettings();
-    worker->RunningList = running; // never added to it
-    worker->FinishedList = finished;
+    worker->Lists = lists; // never added to its running list
     worker->Start();
     ASSERT_TRUE(WaitUntil([&] { return worker->Finished(); }));
-    std::lock_guard lock(WorkerListsLock());
-    EXPECT_EQ(finished->size(), 1u);
-    EXPECT_EQ(worker->RunningList, nullptr);
-    EXPECT_EQ(worker->FinishedList, nullptr);
+    EXPECT_EQ(lists->FinishedCount(), 1u);
+    EXPECT_EQ(worker->Lists, nullptr);
+}
+
+// The lists' own rules: workers come out of FinishedList in the order they
+// handed themselves over, also one that was never in RunningList; a stop
+// reaches every running worker, and lists the run has let go of live on
+// until the last of their workers has handed itself over.
+TEST(WorkerLists, FinishedWorkersComeOutInHandOverOrder) {
+    WorkerLists lists;
+    auto a = std::make_shared<TScrapingThread2>();
+    auto b = std::make_shared<TScrapingThread2>();
+    lists.HandOver(b);
+    lists.HandOver(a);
+    EXPECT_EQ(lists.RunningCount(), 0u);
+    EXPECT_EQ(lists.FinishedCount(), 2u);
+    EXPECT_FALSE(lists.Idle());
+    EXPECT_EQ(lists.TakeFinished(), b);
+    EXPECT_EQ(lists.TakeFinished(), a);
+    EXPECT_EQ(lists.TakeFinished(), nullptr);
+    EXPECT_TRUE(lists.Idle());
+}
+
+TEST(WorkerLists, AStopReachesEveryRunningWorkerAndAbandonedListsLiveOnForThem) {
+    HeldAnswer held;
+    std::weak_ptr<WorkerLists> abandoned;
+    std::vector<std::shared_ptr<TScrapingThread2>> workers;
+    {
+        WorkerRun run;
+        abandoned = run.lists;
+        for (int i = 0; i < 3; ++i)
+            workers.push_back(run.Start(held.server.Url("/")));
+        ASSERT_TRUE(WaitUntil([&] { return held.arrived.load(); }));
+        EXPECT_EQ(run.lists->RunningCount(), 3u);
+        EXPECT_FALSE(run.lists->Idle());
+        run.lists->TerminateRunning();
+        for (const auto& worker : workers)
+            EXPECT_TRUE(worker->Terminated());
+    } // the run lets go of its lists while the workers still wait
+    EXPECT_FALSE(abandoned.expired());
+    held.release.store(1);
+    for (const auto& worker : workers)
+        worker->WaitFor();
+    EXPECT_TRUE(abandoned.expired());
+    for (const auto& worker : workers)
+        EXPECT_EQ(worker->Lists, nullptr);
 }
 
 TEST(FetchWorker, ManyWorkersFinishingAtOnceHandOverExactlyOnceEach) {
@@ -495,11 +534,13 @@ TEST(FetchWorker, ManyWorkersFinishingAtOnceHandOverExactlyOnceEach) {
     ASSERT_TRUE(WaitUntil([&] { return run.FinishedCount() == kWorkers; }, 60000));
     for (auto& worker : workers)
         worker->WaitFor();
-    std::lock_guard lock(WorkerListsLock());
-    EXPECT_TRUE(run.running->empty());
-    ASSERT_EQ(run.finished->size(), static_cast<size_t>(kWorkers));
+    EXPECT_EQ(run.lists->RunningCount(), 0u);
+    ASSERT_EQ(run.lists->FinishedCount(), static_cast<size_t>(kWorkers));
+    std::vector<std::shared_ptr<TScrapingThread2>> finished;
+    while (auto worker = run.lists->TakeFinished())
+        finished.push_back(worker);
     for (int i = 0; i < kWorkers; ++i) {
-        EXPECT_EQ(std::count(run.finished->begin(), run.finished->end(), workers[i]), 1);
+        EXPECT_EQ(std::count(finished.begin(), finished.end(), workers[i]), 1);
         EXPECT_EQ(workers[i]->result, 1);
         EXPECT_EQ(workers[i]->html.toStdString(), "card " + std::to_string(i));
     }

@@ -50,29 +50,18 @@ inline FetchSettings TestFetchSettings() {
 }
 
 struct WorkerRun {
-    std::shared_ptr<WorkerList> running = std::make_shared<WorkerList>();
-    std::shared_ptr<WorkerList> finished = std::make_shared<WorkerList>();
+    std::shared_ptr<WorkerLists> lists = std::make_shared<WorkerLists>();
 
     // Starts a worker the way the run does.
     std::shared_ptr<TScrapingThread2> Start(const std::string& url,
                                             const FetchSettings& settings = TestFetchSettings()) {
         auto worker = std::make_shared<TScrapingThread2>();
-        {
-            std::lock_guard lock(WorkerListsLock());
-            running->push_back(worker);
-        }
-        worker->url = QString::fromStdString(url);
-        worker->RunningList = running;
-        worker->FinishedList = finished;
         worker->settings = settings;
-        worker->Start();
+        lists->Start(worker, QString::fromStdString(url));
         return worker;
     }
 
-    size_t FinishedCount() {
-        std::lock_guard lock(WorkerListsLock());
-        return finished->size();
-    }
+    size_t FinishedCount() { return lists->FinishedCount(); }
 };
 
 // Runs one worker for `url` and waits until its thread has ended.

@@ -1,0 +1,120 @@
+#include "net/fetch_client.h"
+
+#include "net/fetch_worker.h"
+
+namespace net {
+
+namespace {
+
+constexpr const char* kUserAgent =
+    "Mozilla/5.0 (Windows NT 6.1; WOW64; rv:2.0) Gecko/20100101 Firefox/4.0";
+constexpr const char* kAccept =
+    "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+constexpr const char* kSearchPath = "/api/v2/professionals:search";
+
+bool IsHttps(const QString& url) {
+    return url.startsWith(u"https://", Qt::CaseInsensitive);
+}
+
+} // namespace
+
+FetchClient::FetchClient(const FetchSettings& settings)
+    : apiHost_(settings.apiHost), caFile_(settings.caFile), readTimeoutMs_(settings.readTimeoutMs),
+      maxBodyBytes_(settings.maxBodyBytes), easy_(NewEasy()), multi_(NewMulti()),
+      getHeaders_(MakeHeaders({kAccept})),
+      postHeaders_(
+          MakeHeaders({kAccept, "Connection: keep-alive", "Content-Type: application/json"})) {
+    CURL* easy = easy_.get();
+    // One connection at a time: closing it (CloseConnection) must really
+    // close it, and a worker never talks to two hosts at once.
+    SetOption(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
+    state_.stallMs = readTimeoutMs_;
+    state_.stallWhileConnecting = false; // the connect time-out covers that
+    state_.bodyLimit = maxBodyBytes_;
+    InstallCallbacks(easy, state_);
+
+    // Identity: the browser the site expects; bodies arrive compressed and
+    // are inflated by curl; cookies live in this handle only.
+    SetOption(easy, CURLOPT_USERAGENT, kUserAgent);
+    SetOption(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    SetOption(easy, CURLOPT_COOKIEFILE, ""); // the cookie engine, without a file
+
+    // Redirects: at most maxRedirects followed, the next one is the final
+    // answer (read as an empty body); 301 and 302 keep a POST a POST, 303
+    // turns it into a GET; never to anything but HTTP(S).
+    SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    SetOption(easy, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
+    SetOption(easy, CURLOPT_POSTREDIR,
+              static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
+    SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    SetOption(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+
+    // Time-outs: the connection with its handshake here; the read time-out
+    // is the stall clock of the transfer (no data for readTimeoutMs). No
+    // signals: curl runs on many threads at once.
+    SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
+    SetOption(easy, CURLOPT_NOSIGNAL, 1L);
+
+    // TLS: any version up to 1.2, server certificates verified against the
+    // system's CAs plus the extra CA file; sessions resumed across workers.
+    SetOption(easy, CURLOPT_SSLVERSION,
+              static_cast<long>(CURL_SSLVERSION_DEFAULT) |
+                  static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+    SetOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    SetOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    tls_.Install(easy);
+    ShareTlsSessions(easy, caFile_);
+}
+
+QByteArray FetchClient::Get(const QString& url) {
+    CURL* easy = easy_.get();
+    SetOption(easy, CURLOPT_HTTPGET, 1L);
+    // Debian's libcurl would otherwise take HTTP/2 where a server offers it.
+    SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    SetOption(easy, CURLOPT_HTTPHEADER, getHeaders_.get());
+    SetOption(easy, CURLOPT_FRESH_CONNECT, freshConnection_ ? 1L : 0L);
+    return Run(url);
+}
+
+QByteArray FetchClient::Post(const QByteArray& body) {
+    CURL* easy = easy_.get();
+    SetOption(easy, CURLOPT_POSTFIELDS, body.constData());
+    SetOption(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    SetOption(easy, CURLOPT_HTTPHEADER, postHeaders_.get());
+    SetOption(easy, CURLOPT_FRESH_CONNECT, 1L);
+    return Run(QStringLiteral("https://") + apiHost_ + QLatin1String(kSearchPath));
+}
+
+QByteArray FetchClient::Run(const QString& url) {
+    if (IsHttps(url) && !extraCasLoaded_) {
+        if (!caFile_.isEmpty())
+            tls_.LoadExtraCaFile(caFile_);
+        extraCasLoaded_ = true;
+    }
+    freshConnection_ = false;
+    const std::string address = url.toStdString();
+    SetOption(easy_.get(), CURLOPT_URL, address.c_str());
+    QByteArray body;
+    state_.body = &body;
+    const CURLcode code = Perform(multi_.get(), easy_.get(), state_);
+    state_.body = nullptr;
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (state_.stalled)
+        throw FetchError("Read timed out: no data for " + std::to_string(readTimeoutMs_) + " ms",
+                         status);
+    if (state_.overLimit)
+        throw FetchError(BodyLimitMessage(maxBodyBytes_), status);
+    if (code == CURLE_TOO_MANY_REDIRECTS)
+        return {}; // the last redirect answer is the final one; its body is not kept
+    if (code != CURLE_OK)
+        throw FetchError(CurlMessage(code, state_), status);
+    if (status < 200 || status > 299)
+        throw FetchError(state_.statusLine.empty() ? "HTTP status " + std::to_string(status)
+                                                   : state_.statusLine,
+                         status);
+    return body;
+}
+
+} // namespace net
