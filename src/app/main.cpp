@@ -19,7 +19,12 @@ int main(int argc, char** argv) {
     // A file size limit must show up as a failed write of the result file,
     // not kill the program.
     std::signal(SIGXFSZ, SIG_IGN);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Before any thread uses curl. Without it nothing can be downloaded.
+    if (const CURLcode init = curl_global_init(CURL_GLOBAL_DEFAULT); init != CURLE_OK) {
+        std::fprintf(stderr, "directory-scraper: cannot initialise the HTTP library: %s\n",
+                     curl_easy_strerror(init));
+        return kExitHttpLibrary;
+    }
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

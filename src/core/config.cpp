@@ -46,7 +46,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
             "3 a start-up check failed, 4 the run log file could not be written, 5 the run "
             "ended, but an error was reported during it (its \"Ошибка: ...\" lines "
-            "say which), 64 bad command line."));
+            "say which), 6 the HTTP library could not be initialised, 64 bad command line."));
     const QCommandLineOption noOpen(
         QStringLiteral("no-open"),
         QStringLiteral("Do not hand the result file to the desktop when a run ends."));

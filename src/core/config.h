@@ -40,5 +40,6 @@ constexpr int kExitLoadingFailed = 1;
 constexpr int kExitStartRefused = 2;
 constexpr int kExitStartupCheck = 3;
 constexpr int kExitRunLogNotSaved = 4;
-constexpr int kExitRunError = 5; // the run ended, but an error was shown during it
+constexpr int kExitRunError = 5;    // the run ended, but an error was shown during it
+constexpr int kExitHttpLibrary = 6; // the HTTP library could not be initialised
 constexpr int kExitUsage = 64;

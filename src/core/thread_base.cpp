@@ -4,9 +4,23 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <cassert>
+#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
+
+void ReportEscaped(const char* where, std::exception_ptr error) {
+    std::string what = "an unknown error";
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    std::fprintf(stderr, "directory-scraper: %s ended on an error: %s\n", where, what.c_str());
+    std::fflush(stderr);
+}
 
 TThread::~TThread() {
     if (thread_.joinable()) {
@@ -22,11 +36,14 @@ void TThread::Start() {
         return;
     std::shared_ptr<TThread> self = shared_from_this();
     thread_ = std::thread([self]() mutable {
+        self->runningOn_.store(std::this_thread::get_id());
         if (!self->Terminated()) {
             try {
                 self->Execute();
             } catch (...) {
-                // An error that escapes the thread function ends the thread quietly.
+                // An error that escapes the thread function ends the thread,
+                // leaving a trace for whoever reads standard error.
+                ReportEscaped("a thread", std::current_exception());
             }
         }
         {
@@ -59,6 +76,7 @@ bool TThread::Suspended() const {
 }
 
 void TThread::WaitFor() {
+    assert(runningOn_.load() != std::this_thread::get_id());
     if (!started_.load())
         return;
     std::unique_lock lock(finishMutex_);

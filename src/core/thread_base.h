@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -40,7 +41,8 @@ public:
     bool Started() const { return started_.load(); }
     bool Finished() const { return finished_.load(); }
 
-    // Blocks until the thread function has returned. Not from the thread itself.
+    // Blocks until the thread function has returned. Not from the thread
+    // itself (asserted).
     void WaitFor();
 
     // Threads of this class that exist now (tests and shutdown use it).
@@ -67,6 +69,7 @@ private:
 
     LiveCounter counter_;
     std::thread thread_;
+    std::atomic<std::thread::id> runningOn_{}; // the thread function's thread
     std::atomic<bool> terminated_{false};
     std::atomic<bool> started_{false};
     std::atomic<bool> finished_{false};
@@ -76,6 +79,10 @@ private:
     std::mutex finishMutex_;
     std::condition_variable finishedChanged_;
 };
+
+// Writes one line naming `where` and the error to standard error: the trace
+// of an error that nobody else can report.
+void ReportEscaped(const char* where, std::exception_ptr error);
 
 // Runs `fn` on the window thread and waits, carrying an exception back. On the
 // window thread itself it runs at once.

@@ -1,6 +1,16 @@
 #pragma once
 // The program's one window: two lists to choose from, the log, START, pause
 // and stop, the found-cards counter and the progress bar.
+//
+// TMainForm's handlers are spread over the files of src/ui/:
+//   main_form.cpp          the controls and their layout, FormShow (start-up
+//                          checks), closing (closeEvent, FormClose), the "все"
+//                          buttons, Ctrl+A in the log
+//   reference_loading.cpp  Timer1Timer: loading the lists, then the saved or
+//                          named selections
+//   run_control.cpp        START, pause, stop, ResumeTimerTimer, a run's end,
+//                          batch mode's start
+//   selection_files.cpp    the selection files (free functions)
 
 #include <QList>
 #include <QRect>

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <utility>
 
 using namespace runtest;
 
@@ -174,23 +172,15 @@ TEST(Batch, AnErrorDuringTheRunExitsFiveWithEveryOtherPairsCards) {
     EXPECT_EQ(lines.filter(QStringLiteral("Ошибка: ")).size(), 1);
     EXPECT_TRUE(lines.contains(kDone));
 
-    const nlohmann::json expected = Expected(site);
-    QSet<QString> want;
-    for (const auto& [slug, city] : {std::pair{QStringLiteral("santehniki"), kazan},
-                                     std::pair{QStringLiteral("santehniki"), nsk},
-                                     std::pair{QStringLiteral("elektriki"), nsk}}) {
-        const nlohmann::json* pair = FindPair(expected, slug, city);
-        ASSERT_NE(pair, nullptr);
-        for (const auto& card : (*pair)["cards"])
-            want.insert(Str(card).toLower());
-    }
+    const QSet<QString> want = PairCardSlugs(Expected(site), {{QStringLiteral("santehniki"), kazan},
+                                                              {QStringLiteral("santehniki"), nsk},
+                                                              {QStringLiteral("elektriki"), nsk}});
+    ASSERT_FALSE(want.isEmpty());
     const QStringList results = program.files(QStringLiteral("data*.csv"));
     ASSERT_EQ(results.size(), 1);
     const CsvFile csv = ReadCsv(program.folder() + results[0]);
     ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
-    QSet<QString> got;
-    for (const QStringList& row : csv.rows)
-        got.insert(row[0].mid(row[0].lastIndexOf(QLatin1Char('/')) + 1).toLower());
+    const QSet<QString> got = RowSlugs(csv);
     EXPECT_EQ(static_cast<qsizetype>(csv.rows.size()), want.size());
     EXPECT_EQ(got, want);
 }

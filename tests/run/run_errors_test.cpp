@@ -4,12 +4,10 @@
 #include "run/window_fixture.h"
 
 #include <QDir>
-#include <QSet>
 
 #include <sys/resource.h>
 
 #include <csignal>
-#include <utility>
 
 using namespace runtest;
 
@@ -62,23 +60,17 @@ TEST_F(RunWindowTest, ErrorInPhaseOneCostsOnlyItsOwnPage) {
 
     // Every card of the three other pairs, each once.
     const nlohmann::json expected = Expected(*site_);
-    QSet<QString> want;
-    for (const auto& [slug, city] : {std::pair{QStringLiteral("santehniki"), kKazan},
-                                     std::pair{QStringLiteral("santehniki"), kNovosibirsk},
-                                     std::pair{QStringLiteral("elektriki"), kNovosibirsk}}) {
-        const nlohmann::json* pair = FindPair(expected, slug, city);
-        ASSERT_NE(pair, nullptr);
-        for (const auto& card : (*pair)["cards"])
-            want.insert(Str(card).toLower());
-    }
+    const QSet<QString> want =
+        PairCardSlugs(expected, {{QStringLiteral("santehniki"), kKazan},
+                                 {QStringLiteral("santehniki"), kNovosibirsk},
+                                 {QStringLiteral("elektriki"), kNovosibirsk}});
+    ASSERT_FALSE(want.isEmpty());
     EXPECT_TRUE(lines.contains(kFoundPrefix + QString::number(want.size())));
     const CsvFile csv = ReadCsv(ResultPath());
     ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
-    QSet<QString> got;
-    for (const QStringList& row : csv.rows) {
+    for (const QStringList& row : csv.rows)
         EXPECT_EQ(row, ExpectedRow(expected, row[0], DecimalSeparator()));
-        got.insert(row[0].mid(row[0].lastIndexOf(QLatin1Char('/')) + 1).toLower());
-    }
+    const QSet<QString> got = RowSlugs(csv);
     EXPECT_EQ(static_cast<qsizetype>(csv.rows.size()), got.size());
     EXPECT_EQ(got, want);
 }

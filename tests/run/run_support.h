@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -25,6 +26,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace runtest {
@@ -174,6 +176,21 @@ inline QStringList ExpectedRow(const nlohmann::json& expected, const QString& ur
             safe(Str(v["address"]))};
 }
 
+// The lower-case slugs of the cards the site lists for these pairs of a
+// category slug and a city row; empty when a pair is unknown.
+inline QSet<QString> PairCardSlugs(const nlohmann::json& expected,
+                                   const std::vector<std::pair<QString, QString>>& pairs) {
+    QSet<QString> slugs;
+    for (const auto& [category, city] : pairs) {
+        const nlohmann::json* pair = FindPair(expected, category, city);
+        if (pair == nullptr)
+            return {};
+        for (const auto& card : (*pair)["cards"])
+            slugs.insert(Str(card).toLower());
+    }
+    return slugs;
+}
+
 inline const QString& ExpectedHeader() {
     static const QString header =
         QStringLiteral("\"URL\";\"Имя/Название\";\"Категории специализации\";\"Услуги\";"
@@ -251,6 +268,14 @@ inline CsvFile ReadCsv(const QString& path) {
 }
 
 // The log's lines.
+// The lower-case slugs of a result file's rows (the last part of their URL).
+inline QSet<QString> RowSlugs(const CsvFile& csv) {
+    QSet<QString> slugs;
+    for (const QStringList& row : csv.rows)
+        slugs.insert(row[0].mid(row[0].lastIndexOf(QLatin1Char('/')) + 1).toLower());
+    return slugs;
+}
+
 inline QStringList LogLines(const QPlainTextEdit* log) {
     const QString text = log->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
