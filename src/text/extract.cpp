@@ -1,5 +1,7 @@
 #include "text/extract.h"
 
+#include <cassert>
+
 QString ExtractBetween(QStringView text, QStringView start, QStringView second, QStringView end) {
     qsizetype pos = 0;
     qsizetype markerLength = 0;
@@ -52,4 +54,13 @@ QStringView TrimControl(QStringView text) {
     while (last > first && text[last - 1].unicode() <= 32)
         --last;
     return text.mid(first, last - first);
+}
+
+qsizetype ForwardFinder::From(qsizetype from) {
+    assert(from >= lastFrom_);
+    lastFrom_ = from;
+    if (found_ == -1 || found_ >= from)
+        return found_;
+    found_ = from > text_.size() ? -1 : text_.indexOf(needle_, from);
+    return found_;
 }
