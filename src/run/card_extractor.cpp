@@ -88,7 +88,7 @@ CardRecord ExtractCard(QStringView page, const QString& url, const QString& deci
     card.services = ExtractServices(block);
     card.rating = Between(block, kRating, kComma).toString();
     if (decimalSeparator != u".")
-        card.rating.replace(QLatin1Char('.'), decimalSeparator);
+        card.rating = ReplaceAll(card.rating, u".", decimalSeparator);
     card.reviews = Between(block, kReviews, kComma).toString();
     card.telephone = Between(block, kTelephone, kQuote).toString();
     card.site = Between(Between(block, kSameAs, kSameAsEnd), kQuote, kQuote).toString();

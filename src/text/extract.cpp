@@ -35,8 +35,20 @@ QString ExtractBetween(QStringView text, QStringView start, QStringView second, 
 QString ReplaceAll(const QString& text, QStringView find, QStringView with) {
     if (find.isEmpty())
         return text;
-    QString result = text;
-    result.replace(find.toString(), with.toString(), Qt::CaseSensitive);
+    qsizetype at = text.indexOf(find);
+    if (at < 0)
+        return text;
+    // One pass into a new string: QString::replace moves the rest of the text
+    // once per batch of 1024 matches, quadratic on a text made of matches.
+    QString result;
+    result.reserve(text.size());
+    qsizetype from = 0;
+    for (; at >= 0; at = text.indexOf(find, from)) {
+        result.append(QStringView(text).mid(from, at - from));
+        result.append(with);
+        from = at + find.size();
+    }
+    result.append(QStringView(text).mid(from));
     return result;
 }
 
