@@ -5,7 +5,9 @@
 #include "text/json_reader.h"
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 
@@ -88,6 +90,19 @@ void AddCardUrl(const QString& url, WorkQueue& cardQueue, SeenSet& seen) {
     seen.Insert(url);
 }
 
+// The slugs of a search response's "resources", read without building the
+// document; no value when the response gives no card URL.
+std::optional<JsonTextRuns> SearchResponseSlugs(QStringView response) {
+    const QByteArray utf8 = response.toUtf8();
+    return JsonArrayMemberTexts(
+        std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), "resources",
+        "slug");
+}
+
+QString SlugUrl(const QString& webHost, std::string_view slug) {
+    return CardUrl(webHost, QString::fromUtf8(slug.data(), static_cast<qsizetype>(slug.size())));
+}
+
 } // namespace
 
 std::vector<QString> CardUrlsFromPage(QStringView page) {
@@ -155,16 +170,12 @@ std::vector<QString> CardUrlsFromPage(QStringView page) {
 
 std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QString& webHost) {
     std::vector<QString> urls;
-    const std::optional<JsonValue> document = JsonParse(response);
-    if (!document)
+    const std::optional<JsonTextRuns> slugs = SearchResponseSlugs(response);
+    if (!slugs)
         return urls;
-    const JsonValue* resources = JsonAsArray(JsonMember(&*document, "resources"));
-    if (resources == nullptr)
-        return urls;
-    const std::size_t count = JsonCount(*resources);
-    urls.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        urls.push_back(CardUrl(webHost, JsonMemberText(JsonElement(*resources, i), "slug")));
+    urls.reserve(slugs->ElementCount());
+    for (std::size_t run = 0; run < slugs->runs.size(); ++run)
+        urls.insert(urls.end(), slugs->runs[run].count, SlugUrl(webHost, slugs->Text(run)));
     return urls;
 }
 
@@ -206,7 +217,8 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
     // The card URLs: any response holding "<html" is read as a page, whatever
     // the kind of item. A URL equal to the one just added changes nothing (it
     // is in the seen set by then), so a run of equal URLs is added once: a
-    // hostile page may repeat one, however long, for every block.
+    // hostile response may repeat one, however long, for every block or
+    // element.
     if (response.contains(u"<html")) {
         const std::vector<QString> urls = CardUrlsFromPage(response);
         const QString* previous = nullptr;
@@ -217,9 +229,9 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
                 AddCardUrl(url, cardQueue, seen);
             previous = &url;
         }
-    } else {
-        for (const QString& url : CardUrlsFromSearchResponse(response, webHost))
-            AddCardUrl(url, cardQueue, seen);
+    } else if (const std::optional<JsonTextRuns> slugs = SearchResponseSlugs(response)) {
+        for (std::size_t run = 0; run < slugs->runs.size(); ++run)
+            AddCardUrl(SlugUrl(webHost, slugs->Text(run)), cardQueue, seen);
     }
 
     outcome.newCards = static_cast<int>(cardQueue.size() - before);

@@ -36,4 +36,5 @@ std::vector<QString> CardUrlsFromPage(QStringView page);
 
 // The card URLs of a JSON search response: one per element of its
 // "resources" array; none when it does not parse or has no such array.
+// Consecutive equal URLs share one text.
 std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QString& webHost);

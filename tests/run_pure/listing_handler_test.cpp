@@ -213,9 +213,9 @@ TEST(ListingHandler, BrokenBlocksGiveTheEmptyUrlOnce) {
     EXPECT_EQ(outcome.newCards, 1);
 }
 
-// The program's reading of pages against the earlier block-by-block one
-// (fuzz/reference_readers.h), on tricky and hostile pages: the same URLs, and
-// the same cards queued.
+// The program's readings of pages and search responses against the earlier
+// block-by-block and whole-document ones (fuzz/reference_readers.h), on
+// tricky and hostile responses: the same URLs, and the same cards queued.
 namespace {
 
 const QString kMarker = uR"("@type": "LocalBusiness",)"_s;
@@ -331,3 +331,37 @@ INSTANTIATE_TEST_SUITE_P(
         Page{"shuffled 3", ShuffledPage(3)}, Page{"shuffled 4", ShuffledPage(4)},
         Page{"shuffled 5", ShuffledPage(5)}, Page{"shuffled 6", ShuffledPage(6)},
         Page{"shuffled 7", ShuffledPage(7)}, Page{"shuffled 8", ShuffledPage(8)}));
+
+namespace {
+
+class SearchCardUrls : public testing::TestWithParam<Page> {};
+
+} // namespace
+
+TEST_P(SearchCardUrls, AgreeWithTheWholeDocumentReading) {
+    const QString& response = GetParam().text;
+    const std::vector<QString> expected = reference::CardUrlsFromSearchResponse(response, kHost);
+    EXPECT_EQ(CardUrlsFromSearchResponse(response, kHost), expected);
+    Phase1 run;
+    run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), response);
+    EXPECT_EQ(run.cards, QueuedOneByOne(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CardUrlsFromSearchResponse, SearchCardUrls,
+    testing::Values(
+        Page{
+            "slugs of every kind",
+            uR"({"resources":[{"slug":"Ivan"},{"slug":"ivan"},null,{},{"slug":7},{"slug":1.5e3},)"
+            uR"({"slug":{"b":"Ж","a":[1,{"d":0,"c":1}]}},{"slug":"Пётр","slug":false},"x",[]]})"_s},
+        Page{"repeated slugs",
+             uR"({"resources":[{},{},{"slug":"a"},{"slug":"A"},{"slug":"a"},{},{"slug":""}]})"_s},
+        Page{"last array counts",
+             uR"({"resources":[{"slug":"a"}],"x":1,"resources":[{"slug":"b"},{"id":2}]})"_s},
+        Page{"last is no array", uR"({"resources":[{"slug":"a"}],"resources":{}})"_s},
+        Page{"comments and trailing text",
+             u"/* r */ {\"resources\": [{\"slug\": \"a\" /* s */}]} // t\n]"_s},
+        Page{"broken", uR"({"resources":[{"slug":"a"}],)"_s},
+        Page{"root array", uR"([{"resources":[{"slug":"a"}]}])"_s},
+        Page{"many empty objects",
+             u"{\"resources\":["_s + Repeated(u"{},"_s, 5000) + u"{\"slug\":\"z\"}]}"_s}));
