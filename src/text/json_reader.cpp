@@ -364,6 +364,12 @@ public:
         return Scalar([value] { return JsonValue(value); });
     }
     bool string(std::string& value) {
+        if (depth_ == 3 && memberNext_) {
+            // The member's text is the string itself: no value to build.
+            result_.texts.resize(elementBegin_);
+            result_.texts += value;
+            return true;
+        }
         return Scalar([&value] { return JsonValue(std::move(value)); });
     }
     bool binary(JsonValue::binary_t& /*value*/) { return true; } // not in JSON text
