@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -175,4 +176,92 @@ std::vector<QString> CardUrls(std::size_t count, unsigned seed) {
         urls.push_back(prefix + slug);
     }
     return urls;
+}
+
+QByteArray HostileListingPage(std::size_t bytes) {
+    std::string out = "<!DOCTYPE html>\n<html lang=\"ru\">\n<body>\n<a href=\"/professionals\">Все "
+                      "эксперты</a>\n<script type=\"application/ld+json\">[\n";
+    out.reserve(bytes + 256);
+    for (std::size_t i = 0; out.size() < bytes; ++i)
+        Append(out, "{\"@type\": \"LocalBusiness\", \"name\": \"Мастер ", Num(i), "\"},\n");
+    out += "{}]\n</script>\n</body>\n</html>\n";
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+QByteArray HostileCardPage(std::size_t bytes) {
+    std::string out =
+        "<!DOCTYPE html>\n<html lang=\"ru\">\n<body>\n<div data-order=\"5\">Сантехники"
+        "</div>\n<script type=\"application/ld+json\">{\"@type\": \"LocalBusiness\", "
+        "\"name\": \"Алексей\", \"makesOffer\": [\n";
+    out.reserve(bytes + 256);
+    for (std::size_t i = 0; out.size() < bytes; ++i)
+        Append(out, "{\"@type\": \"Offer\", \"price\": \"", Num(1000 + i % 9000), "\"\n");
+    out += "}]}\n</script>\n</body>\n</html>\n";
+    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+}
+
+QByteArray HostileSearchResponse(SearchShape shape, std::size_t bytes) {
+    // Built in place: the body is the only large thing the caller should see.
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(bytes) + 64);
+    const auto size = [&out] { return static_cast<std::size_t>(out.size()); };
+    out += "{\"resources\":[";
+    switch (shape) {
+    case SearchShape::EmptyObjects:
+        while (size() < bytes)
+            out += "{},";
+        out += "{}";
+        break;
+    case SearchShape::Zeros:
+        while (size() < bytes)
+            out += "0,";
+        out += '0';
+        break;
+    case SearchShape::DistinctSlugs:
+        for (std::size_t i = 0; size() < bytes; ++i) {
+            out += "{\"slug\":\"s";
+            out += QByteArray::number(static_cast<qulonglong>(i), 36);
+            out += "\"},";
+        }
+        out += "{}";
+        break;
+    case SearchShape::DeepSlug:
+    case SearchShape::ReversedSlug:
+    case SearchShape::DeepArraySlug: {
+        const char* open = shape == SearchShape::DeepSlug       ? "{\"\":"
+                           : shape == SearchShape::ReversedSlug ? "{\"b\":0,\"a\":"
+                                                                : "[";
+        const char* close = shape == SearchShape::DeepArraySlug ? "]" : "}";
+        const std::size_t level = std::strlen(open) + 1;
+        const std::size_t levels = (bytes - size()) / level;
+        out += "{\"slug\":";
+        for (std::size_t i = 0; i < levels; ++i)
+            out += open;
+        out += "0";
+        for (std::size_t i = 0; i < levels; ++i)
+            out += close;
+        out += '}';
+        break;
+    }
+    case SearchShape::WideSlug: {
+        Rng rng(bytes);
+        out += "{\"slug\":{";
+        for (std::size_t i = 0; size() < bytes; ++i) {
+            out += i > 0 ? ",\"k" : "\"k";
+            out += QByteArray::number(static_cast<qulonglong>(rng.Below(1000)));
+            out += "\":";
+            out += QByteArray::number(static_cast<qulonglong>(i));
+        }
+        out += "}}";
+        break;
+    }
+    case SearchShape::RepeatedSlug:
+        out += "{\"slug\":\"a\"";
+        while (size() < bytes)
+            out += ",\"slug\":\"a\"";
+        out += '}';
+        break;
+    }
+    out += "],\"nextPageToken\":\"\"}";
+    return out;
 }

@@ -1,5 +1,8 @@
-// Card extraction from any page, and the card's result-file row.
+// Card extraction from any page, and the card's result-file row. Every value
+// must be that of the earlier straightforward extraction, and the services of
+// the whole page read as a block too.
 #include "fuzz_support.h"
+#include "reference_readers.h"
 
 #include "run/card_extractor.h"
 #include "run/result_file.h"
@@ -7,6 +10,17 @@
 namespace {
 
 const QString kUrl = QStringLiteral("https://127.0.0.1:8443/pro/fuzz-card");
+
+void CheckAgainstReference(const QString& page, const CardRecord& card,
+                           const QString& decimalSeparator) {
+    const CardRecord expected = reference::ExtractCard(page, kUrl, decimalSeparator);
+    FUZZ_CHECK(card.url == expected.url && card.name == expected.name);
+    FUZZ_CHECK(card.categories == expected.categories && card.services == expected.services);
+    FUZZ_CHECK(card.rating == expected.rating && card.reviews == expected.reviews);
+    FUZZ_CHECK(card.telephone == expected.telephone && card.site == expected.site);
+    FUZZ_CHECK(card.email == expected.email && card.city == expected.city);
+    FUZZ_CHECK(card.address == expected.address);
+}
 
 } // namespace
 
@@ -31,5 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const CardRecord pointCard = ExtractCard(page, kUrl, QStringLiteral("."));
     FUZZ_CHECK(QString(pointCard.rating).replace(QLatin1Char('.'), QLatin1Char(',')) ==
                card.rating);
+
+    CheckAgainstReference(page, card, QStringLiteral(","));
+    CheckAgainstReference(page, pointCard, QStringLiteral("."));
+    FUZZ_CHECK(ExtractServices(page) == reference::ExtractServices(page));
     return 0;
 }

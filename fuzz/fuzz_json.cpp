@@ -1,5 +1,6 @@
 // JSON reading: parse from UTF-8 bytes and from text, then walk the value with
-// the reader's accessors and read every member and element as text.
+// the reader's accessors and read every member and element as text; the
+// slugs of "resources" read without the document must be the document's.
 #include "fuzz_support.h"
 
 #include "text/json_reader.h"
@@ -51,11 +52,31 @@ void Walk(const JsonValue& root) {
     }
 }
 
+// The search response's slugs read without the document: the texts the
+// document gives, or no value exactly where it has no "resources" array.
+void CheckSlugTexts(std::string_view utf8, const std::optional<JsonValue>& document) {
+    const std::optional<JsonTextRuns> runs = JsonArrayMemberTexts(utf8, "resources", "slug");
+    const JsonValue* array = document ? JsonAsArray(JsonMember(&*document, "resources")) : nullptr;
+    FUZZ_CHECK(runs.has_value() == (array != nullptr));
+    if (!runs)
+        return;
+    FUZZ_CHECK(runs->ElementCount() == JsonCount(*array));
+    std::size_t element = 0;
+    for (std::size_t run = 0; run < runs->runs.size(); ++run) {
+        const std::string_view text = runs->Text(run);
+        FUZZ_CHECK(run == 0 || runs->Text(run - 1) != text);
+        const QString slug = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        for (std::size_t i = 0; i < runs->runs[run].count; ++i, ++element)
+            FUZZ_CHECK(slug == JsonMemberText(JsonElement(*array, element), "slug"));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view utf8(reinterpret_cast<const char*>(data), size);
     const std::optional<JsonValue> document = JsonParseUtf8(utf8);
+    CheckSlugTexts(utf8, document);
 
     // The text path agrees with the byte path whenever decoding loses nothing.
     const QString text = BodyText(data, size);

@@ -1,7 +1,10 @@
 // A phase-1 response handled as the run handles it: once for a listing-URL
 // item and once for a search-request item (with a service filter), over the
-// same queues and seen set.
+// same queues and seen set. The card URLs of the response, read as a page and
+// as a search response, must be those of the earlier straightforward readings,
+// and a fresh run must queue the cards those give.
 #include "fuzz_support.h"
+#include "reference_readers.h"
 
 #include "run/listing_handler.h"
 #include "run/requests.h"
@@ -57,6 +60,38 @@ struct Phase1 {
     }
 };
 
+// The cards a run queues from `urls`, added one by one.
+WorkQueue QueuedOneByOne(const std::vector<QString>& urls) {
+    WorkQueue cards;
+    SeenSet seen;
+    for (const QString& url : urls) {
+        if (!seen.Contains(url)) {
+            cards.push_back(url);
+            seen.Insert(url);
+        }
+    }
+    return cards;
+}
+
+void CheckAgainstReferences(const QString& response) {
+    const std::vector<QString> pageUrls = CardUrlsFromPage(response);
+    const std::vector<QString> expectedPageUrls = reference::CardUrlsFromPage(response);
+    FUZZ_CHECK(pageUrls.size() == expectedPageUrls.size());
+    for (std::size_t i = 0; i < pageUrls.size(); ++i) {
+        FUZZ_CHECK(pageUrls[i] == expectedPageUrls[i]);
+        FUZZ_CHECK(pageUrls[i].isNull() == expectedPageUrls[i].isNull());
+    }
+    const std::vector<QString> expectedSearchUrls =
+        reference::CardUrlsFromSearchResponse(response, kWebHost);
+    FUZZ_CHECK(CardUrlsFromSearchResponse(response, kWebHost) == expectedSearchUrls);
+
+    Phase1 run;
+    ResponseOutcome outcome;
+    FUZZ_CHECK(run.Handle(kSearchItem, response, outcome));
+    FUZZ_CHECK(run.cards ==
+               QueuedOneByOne(response.contains(u"<html") ? expectedPageUrls : expectedSearchUrls));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -72,5 +107,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const QString& url : run.cards)
         FUZZ_CHECK(!run.seen.Insert(url));
     FUZZ_CHECK(run.seen.size() == run.cards.size());
+    CheckAgainstReferences(response);
     return 0;
 }

@@ -48,31 +48,31 @@ QString WithoutBackslashes(QStringView value) {
 
 QString ExtractServices(QStringView block) {
     QString services;
-    QStringView rest = block;
-    // `base` is where rest starts in block. The "}" found for one offer is
-    // reused for the next while it still lies after that offer's marker, so
-    // the block is scanned once however many offers it has.
-    qsizetype base = 0;
-    qsizetype braceAt = -2; // position in `block`; -2 not searched, -1 none
-    for (qsizetype p = rest.indexOf(kOffer); p >= 0; p = rest.indexOf(kOffer)) {
-        const qsizetype offerStart = base + p + kOffer.size();
-        if (braceAt == -2 || (braceAt >= 0 && braceAt < offerStart))
-            braceAt = block.indexOf(kOfferEnd, offerStart);
-        QStringView offer;
-        if (braceAt >= 0)
-            offer = block.mid(offerStart, braceAt - offerStart);
-        // Drop the text up to and including the marker's fourth character
-        // (p + 3 characters counting from 1), so this occurrence no longer
-        // matches and the next pass finds the next offer.
-        rest = rest.mid(p + 4);
-        base += p + 4;
-
-        const QStringView name = Between(offer, kName, kQuote);
-        if (name.isEmpty())
+    // An offer runs from its marker to the first "}" after it, and many offers
+    // may share that "}". Each marker is searched once in the block by a
+    // finder whose positions only move forward; a hit counts only when it lies
+    // wholly inside the offer, as in the cut text.
+    ForwardFinder offers(block, kOffer);
+    ForwardFinder offerEnds(block, kOfferEnd);
+    ForwardFinder names(block, kName);
+    ForwardFinder nameEnds(block, kQuote);
+    // The next search starts after the marker's fourth character, so this
+    // occurrence no longer matches.
+    for (qsizetype p = offers.From(0); p >= 0; p = offers.From(p + 4)) {
+        const qsizetype offerStart = p + kOffer.size();
+        const qsizetype offerEnd = offerEnds.From(offerStart);
+        if (offerEnd < 0)
+            break; // no "}" follows: this offer and all later ones are empty
+        const qsizetype name = names.From(offerStart);
+        if (name < 0 || name + kName.size() > offerEnd)
+            continue;
+        const qsizetype nameStart = name + kName.size();
+        const qsizetype nameEnd = nameEnds.From(nameStart);
+        if (nameEnd < 0 || nameEnd >= offerEnd || nameEnd == nameStart)
             continue;
         if (!services.isEmpty())
             services.append(u"; ");
-        services.append(name);
+        services.append(block.mid(nameStart, nameEnd - nameStart));
     }
     return services;
 }
@@ -88,7 +88,7 @@ CardRecord ExtractCard(QStringView page, const QString& url, const QString& deci
     card.services = ExtractServices(block);
     card.rating = Between(block, kRating, kComma).toString();
     if (decimalSeparator != u".")
-        card.rating.replace(QLatin1Char('.'), decimalSeparator);
+        card.rating = ReplaceAll(card.rating, u".", decimalSeparator);
     card.reviews = Between(block, kReviews, kComma).toString();
     card.telephone = Between(block, kTelephone, kQuote).toString();
     card.site = Between(Between(block, kSameAs, kSameAsEnd), kQuote, kQuote).toString();

@@ -5,7 +5,9 @@
 #include "text/json_reader.h"
 
 #include <limits>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 
 namespace {
 
@@ -88,6 +90,19 @@ void AddCardUrl(const QString& url, WorkQueue& cardQueue, SeenSet& seen) {
     seen.Insert(url);
 }
 
+// The slugs of a search response's "resources", read without building the
+// document; no value when the response gives no card URL.
+std::optional<JsonTextRuns> SearchResponseSlugs(QStringView response) {
+    const QByteArray utf8 = response.toUtf8();
+    return JsonArrayMemberTexts(
+        std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), "resources",
+        "slug");
+}
+
+QString SlugUrl(const QString& webHost, std::string_view slug) {
+    return CardUrl(webHost, QString::fromUtf8(slug.data(), static_cast<qsizetype>(slug.size())));
+}
+
 } // namespace
 
 std::vector<QString> CardUrlsFromPage(QStringView page) {
@@ -100,44 +115,67 @@ std::vector<QString> CardUrlsFromPage(QStringView page) {
     const qsizetype all = scope.indexOf(kAllExperts);
     if (all < 0)
         return urls;
-    QStringView s = scope.mid(all + kAllExperts.size());
 
-    // s is a window on `scope`; `base` is where it starts in it. The "</script>"
-    // found for one block is reused for the next while it still lies after that
-    // block's marker, so the text is scanned once however many blocks it has.
-    qsizetype base = all + kAllExperts.size();
-    qsizetype scriptEnd = -2; // position in `scope`; -2 not searched, -1 none
-    for (qsizetype p = s.indexOf(kLocalBusiness); p >= 0; p = s.indexOf(kLocalBusiness)) {
-        const qsizetype markerEnd = base + p + kLocalBusiness.size();
-        if (scriptEnd == -2 || (scriptEnd >= 0 && scriptEnd < markerEnd))
-            scriptEnd = scope.indexOf(kScriptEnd, markerEnd);
-        QStringView block;
-        if (scriptEnd >= 0)
-            block = scope.mid(base + p, scriptEnd - (base + p));
-        // Drop the text up to and including the marker's eleventh character
-        // (p + 10 characters counting from 1), so this occurrence no longer
-        // matches.
-        s = s.mid(p + 11);
-        base += p + 11;
-
-        const QString cardList = ExtractBetween(block, kCardList, {}, kCardListEnd);
-        urls.push_back(ExtractBetween(cardList, kQuote, {}, kQuote));
+    // Each block runs from its marker to the first "</script>" after the
+    // marker, and many blocks may share that end. Instead of cutting every
+    // block and searching it to its end, each marker of the cut is searched
+    // once in `scope` by a finder whose positions only move forward, and a hit
+    // counts only when it lies wholly inside the block, as in the cut text.
+    // The closing quote has a finder of its own: its positions follow the
+    // opening quote's, not the list's.
+    ForwardFinder blocks(scope, kLocalBusiness);
+    ForwardFinder blockEnds(scope, kScriptEnd);
+    ForwardFinder lists(scope, kCardList);
+    ForwardFinder listEnds(scope, kCardListEnd);
+    ForwardFinder openQuotes(scope, kQuote);
+    ForwardFinder closeQuotes(scope, kQuote);
+    // Blocks that share a card list give the same URL: it is made once and
+    // shared, so a long one is not copied for every block.
+    QString url;
+    qsizetype urlFrom = -1;
+    for (qsizetype p = blocks.From(all + kAllExperts.size()); p >= 0;
+         // The next search starts after the marker's eleventh character, so
+         // this occurrence no longer matches.
+         p = blocks.From(p + 11)) {
+        qsizetype from = -1;
+        qsizetype to = -1;
+        const qsizetype blockEnd = blockEnds.From(p + kLocalBusiness.size());
+        const qsizetype list = blockEnd < 0 ? -1 : lists.From(p);
+        if (list >= 0 && list + kCardList.size() <= blockEnd) {
+            const qsizetype listStart = list + kCardList.size();
+            const qsizetype listEnd = listEnds.From(listStart);
+            if (listEnd >= 0 && listEnd < blockEnd) {
+                const qsizetype open = openQuotes.From(listStart);
+                if (open >= 0 && open < listEnd) {
+                    const qsizetype close = closeQuotes.From(open + 1);
+                    if (close >= 0 && close < listEnd) {
+                        from = open + 1;
+                        to = close;
+                    }
+                }
+            }
+        }
+        if (from < 0) {
+            urls.emplace_back();
+            continue;
+        }
+        if (from != urlFrom) {
+            url = scope.mid(from, to - from).toString();
+            urlFrom = from;
+        }
+        urls.push_back(url);
     }
     return urls;
 }
 
 std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QString& webHost) {
     std::vector<QString> urls;
-    const std::optional<JsonValue> document = JsonParse(response);
-    if (!document)
+    const std::optional<JsonTextRuns> slugs = SearchResponseSlugs(response);
+    if (!slugs)
         return urls;
-    const JsonValue* resources = JsonAsArray(JsonMember(&*document, "resources"));
-    if (resources == nullptr)
-        return urls;
-    const std::size_t count = JsonCount(*resources);
-    urls.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        urls.push_back(CardUrl(webHost, JsonMemberText(JsonElement(*resources, i), "slug")));
+    urls.reserve(slugs->ElementCount());
+    for (std::size_t run = 0; run < slugs->runs.size(); ++run)
+        urls.insert(urls.end(), slugs->runs[run].count, SlugUrl(webHost, slugs->Text(run)));
     return urls;
 }
 
@@ -183,12 +221,24 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
     }
 
     // The card URLs: any response holding "<html" is read as a page, whatever
-    // the kind of item.
-    const std::vector<QString> urls = response.contains(u"<html")
-                                          ? CardUrlsFromPage(response)
-                                          : CardUrlsFromSearchResponse(response, webHost);
-    for (const QString& url : urls)
-        AddCardUrl(url, cardQueue, seen);
+    // the kind of item. A URL equal to the one just added changes nothing (it
+    // is in the seen set by then), so a run of equal URLs is added once: a
+    // hostile response may repeat one, however long, for every block or
+    // element.
+    if (response.contains(u"<html")) {
+        const std::vector<QString> urls = CardUrlsFromPage(response);
+        const QString* previous = nullptr;
+        for (const QString& url : urls) {
+            // Blocks that share a card list share the URL's text.
+            if (previous == nullptr || url.constData() != previous->constData() ||
+                url.size() != previous->size())
+                AddCardUrl(url, cardQueue, seen);
+            previous = &url;
+        }
+    } else if (const std::optional<JsonTextRuns> slugs = SearchResponseSlugs(response)) {
+        for (std::size_t run = 0; run < slugs->runs.size(); ++run)
+            AddCardUrl(SlugUrl(webHost, slugs->Text(run)), cardQueue, seen);
+    }
 
     outcome.newCards = static_cast<int>(cardQueue.size() - before);
     outcome.firmscounter = static_cast<int>(cardQueue.size());

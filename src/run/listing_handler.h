@@ -34,9 +34,11 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
 
 // The card URLs of a listing page (or of any response holding "<html"), in
 // page order, duplicates included: the JSON-LD blocks after "Все эксперты</a>"
-// and before the notice that filters were dropped.
+// and before the notice that filters were dropped. Blocks that share one card
+// list share the URL's text. Linear in the page's length.
 std::vector<QString> CardUrlsFromPage(QStringView page);
 
 // The card URLs of a JSON search response: one per element of its
 // "resources" array; none when it does not parse or has no such array.
+// Consecutive equal URLs share one text.
 std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QString& webHost);

@@ -1,5 +1,7 @@
 #include "text/extract.h"
 
+#include <cassert>
+
 QString ExtractBetween(QStringView text, QStringView start, QStringView second, QStringView end) {
     qsizetype pos = 0;
     qsizetype markerLength = 0;
@@ -33,8 +35,20 @@ QString ExtractBetween(QStringView text, QStringView start, QStringView second, 
 QString ReplaceAll(const QString& text, QStringView find, QStringView with) {
     if (find.isEmpty())
         return text;
-    QString result = text;
-    result.replace(find.toString(), with.toString(), Qt::CaseSensitive);
+    qsizetype at = text.indexOf(find);
+    if (at < 0)
+        return text;
+    // One pass into a new string: QString::replace moves the rest of the text
+    // once per batch of 1024 matches, quadratic on a text made of matches.
+    QString result;
+    result.reserve(text.size());
+    qsizetype from = 0;
+    for (; at >= 0; at = text.indexOf(find, from)) {
+        result.append(QStringView(text).mid(from, at - from));
+        result.append(with);
+        from = at + find.size();
+    }
+    result.append(QStringView(text).mid(from));
     return result;
 }
 
@@ -52,4 +66,13 @@ QStringView TrimControl(QStringView text) {
     while (last > first && text[last - 1].unicode() <= 32)
         --last;
     return text.mid(first, last - first);
+}
+
+qsizetype ForwardFinder::From(qsizetype from) {
+    assert(from >= lastFrom_);
+    lastFrom_ = from;
+    if (found_ == -1 || found_ >= from)
+        return found_;
+    found_ = from > text_.size() ? -1 : text_.indexOf(needle_, from);
+    return found_;
 }

@@ -21,3 +21,22 @@ QString QuoteSafe(const QString& value);
 
 // Characters with codes up to 32 removed from both ends.
 QStringView TrimControl(QStringView text);
+
+// The first occurrence of a fixed needle at or after a position, for
+// positions that never move backwards: an occurrence found is kept while the
+// positions have not passed it, so every part of the text is searched once
+// however many times it is asked about. Text and needle must outlive it.
+class ForwardFinder {
+public:
+    ForwardFinder(QStringView text, QStringView needle) : text_(text), needle_(needle) {}
+
+    // The first occurrence beginning at or after `from`, or -1. `from` is not
+    // less than in the previous call.
+    qsizetype From(qsizetype from);
+
+private:
+    QStringView text_;
+    QStringView needle_;
+    qsizetype lastFrom_ = 0;
+    qsizetype found_ = -2; // -2 not searched yet, -1 none at or after lastFrom_
+};

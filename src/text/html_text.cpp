@@ -125,10 +125,8 @@ constexpr std::array<Replacement, 15> kCleanups{{
 
 QString CleanHtmlText(QStringView text) {
     QString s = HtmlDecode(text);
-    for (const Replacement& r : kCleanups) {
-        if (s.contains(r.find))
-            s.replace(r.find.toString(), r.with.toString(), Qt::CaseSensitive);
-    }
+    for (const Replacement& r : kCleanups)
+        s = ReplaceAll(s, r.find, r.with);
 
     // Tags: from each "<" through the next ">", or to the end when no ">"
     // follows. Text before the first "<" never holds one, so a single pass

@@ -1,10 +1,15 @@
 #include "run/card_extractor.h"
 
+#include "reference_readers.h"
+
 #include "print_qstring.h"
 
 #include <QStringList>
 
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <ostream>
 
 using namespace Qt::StringLiterals;
 
@@ -155,3 +160,92 @@ TEST(CardExtractor, LargePagesWithManyOffersStayCorrect) {
     EXPECT_EQ(names.back(), u"S4999"_s);
     EXPECT_EQ(card.name, u"N"_s);
 }
+
+// The program's extraction against the earlier offer-by-offer one
+// (fuzz/reference_readers.h), on tricky and hostile pages: every value the
+// same, the services of the whole page as a block too.
+namespace {
+
+const QString kOffer = uR"("@type": "Offer",)"_s;
+
+QString Repeated(const QString& text, int times) {
+    QString out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// Offers made of the markers the extraction looks for, mixed at random (the
+// same on every run), so offers share ends and lose parts in every way.
+QString ShuffledOffers(unsigned seed) {
+    const QString pieces[] = {kOffer, u"}"_s,  uR"("name": ")"_s,  u"\""_s,
+                              u"N"_s, u", "_s, uR"("name": "")"_s, u"</script>"_s};
+    QString block;
+    for (int i = 0; i < 60; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        block += pieces[(seed >> 16) % std::size(pieces)];
+    }
+    return block;
+}
+
+struct Page {
+    const char* name;
+    QString text;
+};
+
+void PrintTo(const Page& page, std::ostream* os) {
+    *os << page.name;
+}
+
+class CardPages : public testing::TestWithParam<Page> {};
+
+} // namespace
+
+TEST_P(CardPages, AgreeWithTheOfferByOfferReading) {
+    const QString& page = GetParam().text;
+    for (const QString& separator : {u","_s, u"."_s, u"<dot>"_s}) {
+        const CardRecord card = ExtractCard(page, kUrl, separator);
+        const CardRecord expected = reference::ExtractCard(page, kUrl, separator);
+        const QString CardRecord::*fields[] = {
+            &CardRecord::url,       &CardRecord::name,   &CardRecord::categories,
+            &CardRecord::services,  &CardRecord::rating, &CardRecord::reviews,
+            &CardRecord::telephone, &CardRecord::site,   &CardRecord::email,
+            &CardRecord::city,      &CardRecord::address};
+        for (std::size_t i = 0; i < std::size(fields); ++i)
+            EXPECT_EQ(card.*fields[i], expected.*fields[i]) << "value " << i + 1;
+    }
+    EXPECT_EQ(ExtractServices(page), reference::ExtractServices(page));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExtractCard, CardPages,
+    testing::Values(
+        Page{"offers share a }",
+             CardPage(kOffer + kOffer + uR"("name": "A"}, )"_s + kOffer + uR"("name": "B"})"_s)},
+        Page{"name after the }", CardPage(kOffer + uR"("x": 1}, "name": "late")"_s)},
+        Page{"closing quote after the }",
+             CardPage(kOffer + uR"("name": "A}" )"_s + kOffer + uR"("name": "B"})"_s)},
+        Page{"empty names",
+             CardPage(kOffer + uR"("name": ""}, )"_s + kOffer + uR"("name": "C"})"_s)},
+        Page{"no } at all", CardPage(kOffer + uR"("name": "A", )"_s + kOffer)},
+        Page{"markers back to back", CardPage(kOffer + kOffer + kOffer + uR"("name": "Z"})"_s)},
+        Page{"offers outside the block",
+             CardPage(uR"("name": "N", )"_s) + kOffer + uR"("name": "out"})"_s},
+        Page{"rating and names with points", CardPage(uR"("name": "N.", "ratingValue": 4.5.1, )"_s +
+                                                          kOffer + uR"("name": "a.b"})"_s,
+                                                      u"Кат.&nbsp;1;\n2\r"_s)},
+        // Hostile: thousands of offers up to one "}", with no name or one long one.
+        Page{"many offers, no name", CardPage(Repeated(kOffer, 3000) + u"}"_s)},
+        Page{"many offers, no closing quote",
+             CardPage(Repeated(kOffer, 3000) + uR"("name": "unclosed})"_s)},
+        Page{"many offers, one long name",
+             CardPage(Repeated(kOffer, 300) + uR"("name": ")"_s + QString(5000, u'n') + u"\"}"_s)},
+        Page{"categories made of line breaks and entities",
+             CardPage(u"\"name\": \"n\","_s, Repeated(u"\r\n&bull;&nbsp;;&times;"_s, 2000))},
+        Page{"shuffled 1", CardPage(ShuffledOffers(1))},
+        Page{"shuffled 2", CardPage(ShuffledOffers(2))},
+        Page{"shuffled 3", CardPage(ShuffledOffers(3))},
+        Page{"shuffled 4", CardPage(ShuffledOffers(4))},
+        Page{"shuffled 5", CardPage(ShuffledOffers(5))},
+        Page{"shuffled 6", CardPage(ShuffledOffers(6))},
+        Page{"shuffled 7", CardPage(ShuffledOffers(7))}, Page{"shuffled 8", ShuffledOffers(8)}));

@@ -1,10 +1,14 @@
 #include "run/listing_handler.h"
 #include "run/requests.h"
 
+#include "reference_readers.h"
+
 #include "print_qstring.h"
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <ostream>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -244,3 +248,156 @@ TEST(ListingHandler, BrokenBlocksGiveTheEmptyUrlOnce) {
     EXPECT_EQ(run.cards, WorkQueue({QString()}));
     EXPECT_EQ(outcome.newCards, 1);
 }
+
+// The program's readings of pages and search responses against the earlier
+// block-by-block and whole-document ones (fuzz/reference_readers.h), on
+// tricky and hostile responses: the same URLs, and the same cards queued.
+namespace {
+
+const QString kMarker = uR"("@type": "LocalBusiness",)"_s;
+const QString kAll = u"<html>Все эксперты</a>"_s;
+const QString kNotice = u">Убрали часть фильтров, чтобы показать больше экспертов"_s;
+
+QString Repeated(const QString& text, int times) {
+    QString out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// Pages made of the markers the reading looks for, mixed at random (the same
+// on every run), so blocks overlap, share ends and lose parts in every way.
+QString ShuffledPage(unsigned seed) {
+    const QString pieces[] = {kMarker,
+                              u"</script>"_s,
+                              uR"("sameAs": [)"_s,
+                              u"]"_s,
+                              u"\""_s,
+                              u"https://c.test/"_s,
+                              u"x"_s,
+                              u", "_s,
+                              kNotice,
+                              u"Все эксперты</a>"_s};
+    QString page = kAll;
+    for (int i = 0; i < 60; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        page += pieces[(seed >> 16) % std::size(pieces)];
+    }
+    return page;
+}
+
+struct Page {
+    const char* name;
+    QString text;
+};
+
+void PrintTo(const Page& page, std::ostream* os) {
+    *os << page.name;
+}
+
+class PageCardUrls : public testing::TestWithParam<Page> {};
+
+// The cards a run queues from `urls`, added one by one.
+WorkQueue QueuedOneByOne(const std::vector<QString>& urls) {
+    WorkQueue cards;
+    SeenSet seen;
+    for (const QString& url : urls) {
+        if (!seen.Contains(url)) {
+            cards.push_back(url);
+            seen.Insert(url);
+        }
+    }
+    return cards;
+}
+
+} // namespace
+
+TEST_P(PageCardUrls, AgreeWithTheBlockByBlockReading) {
+    const QString& page = GetParam().text;
+    const std::vector<QString> expected = reference::CardUrlsFromPage(page);
+    const std::vector<QString> urls = CardUrlsFromPage(page);
+    ASSERT_EQ(urls.size(), expected.size());
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        EXPECT_EQ(urls[i], expected[i]) << "block " << i;
+        EXPECT_EQ(urls[i].isNull(), expected[i].isNull()) << "block " << i;
+    }
+    Phase1 run;
+    run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), page);
+    EXPECT_EQ(run.cards, QueuedOneByOne(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CardUrlsFromPage, PageCardUrls,
+    testing::Values(
+        Page{"blocks without lists share an end",
+             kAll + Repeated(kMarker + u"x"_s, 5) + u"</script>"_s + kMarker + u"</script>"_s},
+        Page{"list after the end",
+             kAll + kMarker + u"</script>\"sameAs\": [\"https://x\"]"_s + kMarker + u"</script>"_s},
+        Page{"no ] in the block", kAll + kMarker + u"\"sameAs\": [\"https://a\"</script>]"_s},
+        Page{"] before the quotes", kAll + kMarker + u"\"sameAs\": [] \"https://q\" </script>"_s +
+                                        kMarker + u"\"sameAs\": [\"https://r\"]</script>"_s},
+        Page{"closing quote after ]", kAll + kMarker + u"\"sameAs\": [\"abc] \"def\"</script>"_s},
+        Page{"nested blocks share a list",
+             kAll + Repeated(kMarker, 3) + u"\"sameAs\": [\"https://shared\"]"_s + kMarker +
+                 u"</script>"_s + kMarker + u"\"sameAs\": [\"https://own\"]</script>"_s},
+        Page{"no </script>", kAll + kMarker + u"\"sameAs\": [\"https://a\"]"_s + kMarker},
+        Page{"</script> right after the marker",
+             kAll + kMarker + u"</script>\"sameAs\": [\"x\"]</script>"_s},
+        Page{"blocks before the link", kMarker + u"\"sameAs\": [\"https://early\"]</script>"_s +
+                                           kAll + kMarker + u"\"sameAs\": [\"https://late\"]"_s},
+        Page{"notice inside a block",
+             kAll + kMarker + u"\"sameAs\": [\"https://a\"]"_s + kNotice + u"</script>"_s},
+        Page{"notice cuts a marker", kAll + u"\"@type\": \"LocalBu"_s + kNotice + u"siness\","_s},
+        Page{"notice before the link",
+             kNotice + kAll + kMarker + u"\"sameAs\": [\"a\"]</script>"_s},
+        Page{"empty and unquoted entries", kAll + kMarker +
+                                               u"\"sameAs\": [\"\", \"x\"]</script>"_s + kMarker +
+                                               u"\"sameAs\": [null, \"https://b\"]</script>"_s},
+        Page{"one list end for several lists", kAll + kMarker + u"\"sameAs\": [\"a\", "_s +
+                                                   kMarker + u"\"sameAs\": [\"b\"]</script>"_s},
+        Page{"quotes shared across blocks", kAll + kMarker + u"\"sameAs\": [x, \"u1"_s + kMarker +
+                                                u"\"sameAs\": [\"u2\"]</script>"_s},
+        Page{"markers back to back", kAll + kMarker + kMarker + u"\"sameAs\": [\"z\"]</script>"_s},
+        Page{"nothing", QString()}, Page{"no link", u"<html>"_s + kMarker + u"</script>"_s},
+        // Hostile: thousands of blocks up to one end, with no list or one long one.
+        Page{"many blocks, no list", kAll + Repeated(kMarker, 3000) + u"</script>"_s},
+        Page{"many blocks, one long URL", kAll + Repeated(kMarker, 3000) + u"\"sameAs\": [\""_s +
+                                              QString(20000, u'u') + u"\"]</script>"_s},
+        Page{"shuffled 1", ShuffledPage(1)}, Page{"shuffled 2", ShuffledPage(2)},
+        Page{"shuffled 3", ShuffledPage(3)}, Page{"shuffled 4", ShuffledPage(4)},
+        Page{"shuffled 5", ShuffledPage(5)}, Page{"shuffled 6", ShuffledPage(6)},
+        Page{"shuffled 7", ShuffledPage(7)}, Page{"shuffled 8", ShuffledPage(8)}));
+
+namespace {
+
+class SearchCardUrls : public testing::TestWithParam<Page> {};
+
+} // namespace
+
+TEST_P(SearchCardUrls, AgreeWithTheWholeDocumentReading) {
+    const QString& response = GetParam().text;
+    const std::vector<QString> expected = reference::CardUrlsFromSearchResponse(response, kHost);
+    EXPECT_EQ(CardUrlsFromSearchResponse(response, kHost), expected);
+    Phase1 run;
+    run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), response);
+    EXPECT_EQ(run.cards, QueuedOneByOne(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CardUrlsFromSearchResponse, SearchCardUrls,
+    testing::Values(
+        Page{
+            "slugs of every kind",
+            uR"({"resources":[{"slug":"Ivan"},{"slug":"ivan"},null,{},{"slug":7},{"slug":1.5e3},)"
+            uR"({"slug":{"b":"Ж","a":[1,{"d":0,"c":1}]}},{"slug":"Пётр","slug":false},"x",[]]})"_s},
+        Page{"repeated slugs",
+             uR"({"resources":[{},{},{"slug":"a"},{"slug":"A"},{"slug":"a"},{},{"slug":""}]})"_s},
+        Page{"last array counts",
+             uR"({"resources":[{"slug":"a"}],"x":1,"resources":[{"slug":"b"},{"id":2}]})"_s},
+        Page{"last is no array", uR"({"resources":[{"slug":"a"}],"resources":{}})"_s},
+        Page{"comments and trailing text",
+             u"/* r */ {\"resources\": [{\"slug\": \"a\" /* s */}]} // t\n]"_s},
+        Page{"broken", uR"({"resources":[{"slug":"a"}],)"_s},
+        Page{"root array", uR"([{"resources":[{"slug":"a"}]}])"_s},
+        Page{"many empty objects",
+             u"{\"resources\":["_s + Repeated(u"{},"_s, 5000) + u"{\"slug\":\"z\"}]}"_s}));
