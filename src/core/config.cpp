@@ -50,7 +50,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption noOpen(
         QStringLiteral("no-open"),
         QStringLiteral("Do not hand the result file to the desktop when a run ends."));
-    parser.addOptions({help, version, webHost, apiHost, caFile, category, city, batch, noOpen});
+    const QCommandLineOption resume(
+        QStringLiteral("resume"),
+        QStringLiteral("Batch mode: continue the interrupted run of the same hosts and selection "
+                       "(the most recent one), if there is one; else start a new run."));
+    parser.addOptions(
+        {help, version, webHost, apiHost, caFile, category, city, batch, noOpen, resume});
 
     QString usage = parser.helpText();
     usage.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
@@ -91,5 +96,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.config.Cities = parser.values(city);
     result.config.Batch = parser.isSet(batch);
     result.config.NoOpen = parser.isSet(noOpen);
+    result.config.Resume = parser.isSet(resume);
     return result;
 }

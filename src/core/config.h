@@ -17,6 +17,9 @@ struct AppConfig {
     bool Batch = false;
     // The result file is not handed to the desktop at the end of a run.
     bool NoOpen = false;
+    // Batch mode continues the interrupted run of the same hosts and
+    // selection, when there is one.
+    bool Resume = false;
 };
 
 AppConfig& Config();

@@ -103,17 +103,17 @@ QByteArray FetchClient::Run(const QString& url) {
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     if (state_.stalled)
         throw FetchError("Read timed out: no data for " + std::to_string(readTimeoutMs_) + " ms",
-                         status);
+                         status, false);
     if (state_.overLimit)
-        throw FetchError(BodyLimitMessage(maxBodyBytes_), status);
+        throw FetchError(BodyLimitMessage(maxBodyBytes_), status, false);
     if (code == CURLE_TOO_MANY_REDIRECTS)
         return {}; // the last redirect answer is the final one; its body is not kept
     if (code != CURLE_OK)
-        throw FetchError(CurlMessage(code, state_), status);
+        throw FetchError(CurlMessage(code, state_), status, false);
     if (status < 200 || status > 299)
         throw FetchError(state_.statusLine.empty() ? "HTTP status " + std::to_string(status)
                                                    : state_.statusLine,
-                         status);
+                         status, true);
     return body;
 }
 

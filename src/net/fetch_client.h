@@ -17,12 +17,14 @@ struct FetchSettings;
 
 namespace net {
 
-// A failed request; `status` is the answer's status code when one arrived
-// (0 when none did).
+// A failed request: `answered` when an answer with an error status arrived
+// (`status`), else the transfer itself failed (no connection, reset, TLS,
+// time-out, a body over the limit).
 struct FetchError : std::runtime_error {
-    FetchError(const std::string& message, long status)
-        : std::runtime_error(message), status(status) {}
+    FetchError(const std::string& message, long status, bool answered)
+        : std::runtime_error(message), status(status), answered(answered) {}
     long status;
+    bool answered;
 };
 
 class FetchClient {

@@ -54,6 +54,7 @@ void TScrapingThread2::Execute() {
             // The client could not even be built: report it as a failure.
             result = -1;
             statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+            failure = FetchFailure::NoAnswer;
         }
     } catch (...) {
         escaped = std::current_exception();
@@ -61,7 +62,7 @@ void TScrapingThread2::Execute() {
     HandOver();
     client.reset();
     if (escaped)
-        std::rethrow_exception(escaped); // ends the thread quietly
+        std::rethrow_exception(escaped); // the thread base reports it
 }
 
 void TScrapingThread2::RunAttempts(net::FetchClient& client) {
@@ -81,21 +82,27 @@ void TScrapingThread2::RunAttempts(net::FetchClient& client) {
             if (BlankBody(html)) {
                 statusText = QStringLiteral("ERROR_Empty response1 for ") + url;
                 result = -1;
+                failure = FetchFailure::EmptyBody;
                 client.CloseConnection();
             } else {
                 result = 1;
                 statusText = QStringLiteral("успешно");
+                failure = FetchFailure::None;
                 return;
             }
         } catch (const net::FetchError& error) {
             result = -1;
             statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+            failure = !error.answered       ? FetchFailure::NoAnswer
+                      : error.status == 404 ? FetchFailure::NotFound
+                                            : FetchFailure::ErrorStatus;
             client.CloseConnection();
             if (error.status == 404)
                 lastAttempt = true;
         } catch (const std::exception& error) {
             result = -1;
             statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+            failure = FetchFailure::NoAnswer;
             client.CloseConnection();
         }
         if (lastAttempt)

@@ -46,6 +46,15 @@ bool IsSearchRequest(QStringView item);
 // or above U+0080 sent as "?".
 QByteArray SearchPostBody(const QString& item);
 
+// What the last failed attempt of a worker met.
+enum class FetchFailure {
+    None,        // no attempt failed last
+    NotFound,    // an answer 404: the card is gone for good
+    ErrorStatus, // any other answer with an error status
+    EmptyBody,   // an answer with an empty or blank body
+    NoAnswer,    // no answer at all: refused, reset, TLS, a time-out
+};
+
 class TScrapingThread2 : public TThread {
 public:
     // The work item: a URL to GET, or the search request body to POST (the
@@ -61,6 +70,7 @@ public:
     // the design's name. Decode with StreamToText.
     QByteArray html;
     QString statusText; // "успешно", or the failure text of the last failed attempt
+    FetchFailure failure = FetchFailure::None; // of the last attempt
     FetchSettings settings;
 
 protected:

@@ -69,6 +69,70 @@ QString FormatCsvRow(const CardRecord& card) {
     return row;
 }
 
+ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
+    ResultRows rows;
+    const QByteArray head = QByteArray("\xEF\xBB\xBF") + (CsvHeader() + kLineEnd).toUtf8();
+    // The header, or a beginning of it: a file cut off inside its header
+    // holds no row.
+    const QByteArray start = device.read(head.size());
+    if (!head.startsWith(start))
+        return rows;
+    rows.valid = true;
+    if (start.size() < head.size())
+        return rows;
+    rows.complete = head.size();
+
+    // Rows: eleven quoted fields (no value holds a double quote) separated by
+    // ";" and ended by CR LF; values may hold line breaks of their own.
+    enum class At { FieldStart, InField, AfterField, Cr } at = At::FieldStart;
+    int field = 0;
+    qint64 offset = rows.complete;
+    QByteArray url;
+    char buffer[65536];
+    for (;;) {
+        const qint64 got = device.read(buffer, sizeof buffer);
+        if (got <= 0)
+            return rows; // whatever follows the last complete line is torn
+        for (qint64 i = 0; i < got; ++i, ++offset) {
+            const char c = buffer[i];
+            switch (at) {
+            case At::FieldStart:
+                if (c != '"')
+                    return ResultRows{};
+                at = At::InField;
+                break;
+            case At::InField:
+                if (c == '"') {
+                    at = At::AfterField;
+                    ++field;
+                } else if (field == 0 && keepUrls) {
+                    url.append(c);
+                }
+                break;
+            case At::AfterField:
+                if (field < 11 && c == ';')
+                    at = At::FieldStart;
+                else if (field == 11 && c == '\r')
+                    at = At::Cr;
+                else
+                    return ResultRows{};
+                break;
+            case At::Cr:
+                if (c != '\n')
+                    return ResultRows{};
+                if (keepUrls)
+                    rows.urls.push_back(QString::fromUtf8(url));
+                ++rows.count;
+                rows.complete = offset + 1;
+                url.clear();
+                field = 0;
+                at = At::FieldStart;
+                break;
+            }
+        }
+    }
+}
+
 ResultFile::~ResultFile() {
     Close();
 }
@@ -94,6 +158,50 @@ void ResultFile::Open(const QString& path) {
         Close();
         throw;
     }
+}
+
+std::vector<QString> ResultFile::Continue(const QString& path) {
+    Close();
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QFile existing(absolute);
+    if (!existing.exists()) {
+        Open(absolute);
+        return {};
+    }
+    if (!existing.open(QIODevice::ReadOnly))
+        Fail("Cannot open file \"%1\". %2", absolute, existing.errorString());
+    ResultRows rows = ScanResultRows(existing);
+    existing.close();
+    if (!rows.valid)
+        Fail("Cannot continue file \"%1\": %2", absolute,
+             QStringLiteral("it is not a result file"));
+    if (rows.complete == 0) {
+        Open(absolute);
+        return {};
+    }
+    path_ = absolute;
+    const QByteArray native = QFile::encodeName(path_);
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        Fail("Cannot open file \"%1\". %2", path_, SystemReason(errno));
+    // A line the interruption cut short goes; the rows before it stay.
+    if (::ftruncate(fd, static_cast<off_t>(rows.complete)) != 0 ||
+        ::lseek(fd, static_cast<off_t>(rows.complete), SEEK_SET) < 0) {
+        const int error = errno;
+        ::close(fd);
+        Fail("Cannot write to file \"%1\". %2", path_, SystemReason(error));
+    }
+    fd_ = fd;
+    size_ = rows.complete;
+    return std::move(rows.urls);
+}
+
+void ResultFile::Sync() {
+    if (fd_ >= 0)
+        ::fdatasync(fd_);
 }
 
 void ResultFile::WriteCard(const CardRecord& card) {

@@ -4,15 +4,29 @@
 
 #include "run/card_extractor.h"
 
+#include <QIODevice>
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 // "data%d.csv" with the tick as a signed 32-bit number.
 QString ResultFileName(std::uint32_t tick);
 
 // The header line, without its line end.
 QString CsvHeader();
+
+// The rows of a result file's bytes: how many, the URL field of each (when
+// `keepUrls`), and where the last complete line ends (`complete`: 0 when even
+// the header is incomplete). `valid` is false when the bytes are not a result
+// file's (a line cut short is only possible at the end).
+struct ResultRows {
+    bool valid = false;
+    qint64 complete = 0;
+    std::int64_t count = 0;
+    std::vector<QString> urls; // only when asked for
+};
+ResultRows ScanResultRows(QIODevice& device, bool keepUrls = true);
 
 // One card as a row, without its line end: eleven quoted fields separated by
 // ";", none after the last; every value through QuoteSafe, the telephone
@@ -42,6 +56,18 @@ public:
     // then cut back to the rows written before, so it still ends with a
     // complete line, and stays open.
     void WriteCard(const CardRecord& card);
+
+    // Opens the result file of an interrupted run to add rows after its own:
+    // a torn last line is cut off first, and a missing file, or one cut off
+    // inside its header, is made anew with its header. Returns the URL
+    // fields of its rows, in order. Throws like Open, and `Cannot continue
+    // file "<absolute path>": it is not a result file` when it holds
+    // something this program did not write.
+    std::vector<QString> Continue(const QString& path);
+
+    // Writes what is written so far to the disk (the data, not necessarily
+    // the file's times).
+    void Sync();
 
     // Closes the file; harmless when it is not open.
     void Close();

@@ -9,10 +9,12 @@
 #include "run/progress_text.h"
 #include "run/requests.h"
 #include "run/result_file.h"
+#include "text/extract.h"
 #include "text/html_text.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -61,6 +63,16 @@ QString SaveLog(const QString& text, const QString& path) {
         return reason.isEmpty() ? QStringLiteral("Unknown error") : reason;
     }
     return {};
+}
+
+// The selected rows of a list, counted on the window thread.
+std::size_t CountSelected(QListWidget* list) {
+    std::size_t count = 0;
+    RunOnWindowThread([&] {
+        for (int i = 0; i < list->count(); ++i)
+            count += list->item(i)->isSelected() ? 1 : 0;
+    });
+    return count;
 }
 
 void CallHook(TScraper& run, const char* notification) {
@@ -189,17 +201,25 @@ void TScraper::Execute() {
 
     try {
         Log(QStringLiteral("Начинаем работу..."));
-        Seed();
-        firmscounter = 0;
+        for (const QString& path : BadJournals)
+            SetAside(path, QString());
+        if (NoRunToResume)
+            Log(QStringLiteral("Прерванный сбор с такими настройками не найден, начинаем новый"));
+        const std::int32_t seeded =
+            static_cast<std::int32_t>(CountSelected(CitiesListBox) * CountSelected(CatsListBox));
+        if (ResumeJournal.isEmpty() || !ContinueJournal())
+            Seed();
+        firmscounter = static_cast<std::int32_t>(CardQueue.size());
         Notify(&TScraper::PostFoundCount);
 
         PhaseEnd end = PhaseEnd::Done;
         try {
-            ProgressBarPosition = 0;
-            ProgressBarMax = static_cast<std::int32_t>(ListingQueue.size());
-            end = RunPhase(
-                ListingQueue, kPhase1SleepAfterStartMs,
-                [this](TScrapingThread2& w) { HandleListingWorker(w); }, OnError::Continue);
+            ProgressBarPosition = handledItems_;
+            ProgressBarMax = seeded;
+            if (!handedOver_)
+                end = RunPhase(
+                    ListingQueue, kPhase1SleepAfterStartMs,
+                    [this](TScrapingThread2& w) { HandleListingWorker(w); }, OnError::Continue);
         } catch (const std::exception& e) {
             // Only an error that could not even be shown ends phase 1 here.
             ListingQueue.clear();
@@ -218,6 +238,8 @@ void TScraper::Execute() {
     CardQueue = {};
     Seen = SeenSet{};
     QueuedRequests = {};
+    gone_ = SeenSet{};
+    journal_.reset();
     CursorHourGlass = false;
     // The last notification: the run has nothing left to do after it, so it
     // does not stop at the suspend gate (a pause made now would hold a run
@@ -226,25 +248,112 @@ void TScraper::Execute() {
 }
 
 // One listing URL per selected pair, the city order outermost. The lists are
-// read on the window thread, in one snapshot.
+// read on the window thread, in one snapshot. The run's journal starts here.
 void TScraper::Seed() {
-    QStringList cities;
-    QStringList categories;
+    RunSettings settings;
+    settings.webHost = webHost_;
+    settings.apiHost = Config().ApiHost;
+    settings.categoryIds = CategoryIds;
     RunOnWindowThread([&] {
         for (int i = 0; i < CitiesListBox->count(); ++i) {
             if (CitiesListBox->item(i)->isSelected())
-                cities.append(CitiesListBox->item(i)->text());
+                settings.cityRows.append(CitiesListBox->item(i)->text());
         }
         for (int i = 0; i < CatsListBox->count(); ++i) {
             if (CatsListBox->item(i)->isSelected())
-                categories.append(CatsListBox->item(i)->text());
+                settings.categoryRows.append(CatsListBox->item(i)->text());
         }
     });
-    for (const QString& city : cities) {
-        const QString encoded = PercentEncodeCity(city);
-        for (const QString& category : categories)
-            ListingQueue.push_back(ListingUrl(webHost_, CategorySlug(category), encoded));
+    ListingQueue = SeedListingQueue(webHost_, settings.cityRows, settings.categoryRows);
+    try {
+        journal_ = RunJournal::Create(ProgramFolder(), Tick(), settings);
+    } catch (const std::exception& e) {
+        journal_.reset();
+        Log(QStringLiteral("Внимание: журнал сбора не создан (%1), прерванный сбор нельзя будет "
+                           "продолжить")
+                .arg(ErrorText(e)));
     }
+}
+
+// Continues the interrupted run of ResumeJournal: its queues, its cards and
+// its phase, rebuilt from the journal. False when the journal cannot be
+// trusted: it is set aside and the run starts anew.
+bool TScraper::ContinueJournal() {
+    JournalRead read = ReadJournalFile(ResumeJournal);
+    if (read.trusted) {
+        try {
+            journal_ = RunJournal::Continue(ResumeJournal, read.length);
+        } catch (const std::exception& e) {
+            read.trusted = false;
+            read.problem = ErrorText(e);
+        }
+    }
+    if (!read.trusted) {
+        SetAside(ResumeJournal, read.problem);
+        return false;
+    }
+    JournalState& state = read.state;
+    ListingQueue = std::move(state.listingQueue);
+    QueuedRequests = std::move(state.queuedSearches);
+    CardQueue = std::move(state.cardQueue);
+    Seen = std::move(state.seen);
+    gone_ = std::move(state.gone);
+    handledItems_ = state.handledItems;
+    handedOver_ = state.handedOver;
+    resultPath_ = state.resultPath;
+
+    const QString found = QString::number(CardQueue.size());
+    if (resultPath_.isEmpty()) {
+        Log(QStringLiteral("Продолжаем прерванный сбор: найдено карточек %1, продолжаем поиск")
+                .arg(found));
+    } else {
+        std::int64_t rows = 0;
+        QFile file(resultPath_);
+        if (file.open(QIODevice::ReadOnly))
+            rows = ScanResultRows(file, false).count;
+        Log(QStringLiteral("Продолжаем прерванный сбор: файл %1, записано карточек %2 из %3")
+                .arg(resultPath_)
+                .arg(rows)
+                .arg(found));
+    }
+    return true;
+}
+
+// An untrusted journal: one line in the log, and the file renamed beside
+// itself so that nothing of the user's is lost.
+void TScraper::SetAside(const QString& journalPath, const QString& problem) {
+    QString target = journalPath + QStringLiteral(".bad");
+    for (int n = 2; QFile::exists(target); ++n)
+        target = journalPath + QStringLiteral(".bad") + QString::number(n);
+    QFile::rename(journalPath, target);
+    Log(QStringLiteral("Журнал прерванного сбора %1 не читается%2, начинаем заново; он сохранён "
+                       "как %3")
+            .arg(journalPath, problem.isEmpty() ? QString() : QStringLiteral(" (") + problem + u')',
+                 target));
+}
+
+// Once per run: the journal stopped at a failed write; what it holds stays
+// usable, but the rest of the run is not in it.
+void TScraper::JournalFailed() {
+    if (journal_ == nullptr || journal_->Failed().isEmpty() || journalWarned_)
+        return;
+    journalWarned_ = true;
+    Log(QStringLiteral("Внимание: журнал сбора не записывается (%1), прерванный сбор можно будет "
+                       "продолжить только с этого места")
+            .arg(journal_->Failed()));
+}
+
+// At most once a second: the journal and the result file to the disk, so
+// that a power cut costs about a second of progress.
+void TScraper::SyncFiles() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSync_ < std::chrono::seconds(1))
+        return;
+    lastSync_ = now;
+    if (journal_)
+        journal_->Sync();
+    if (resultFile_ != nullptr)
+        resultFile_->Sync();
 }
 
 // The polling loop both phases share: per pass start at most one worker,
@@ -267,6 +376,7 @@ TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
             PostError(e);
         }
         done = lists->Idle() && queue.empty();
+        SyncFiles();
         SleepMs(kPassSleepMs);
     }
     if (!Terminated())
@@ -314,11 +424,32 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     const QString response = StreamToText(worker.html);
     worker.html.clear();
     const QString item = worker.url;
+    // What the item added, for the journal; an item that failed or raised an
+    // error is handled all the same (it is not fetched again).
+    const std::size_t queuedBefore = ListingQueue.size();
+    const std::size_t cardsBefore = CardQueue.size();
+    const auto record = [&] {
+        if (!journal_)
+            return;
+        journal_->ItemHandled(
+            item, std::vector<QString>(ListingQueue.begin() + queuedBefore, ListingQueue.end()),
+            std::vector<QString>(CardQueue.begin() + cardsBefore, CardQueue.end()));
+        JournalFailed();
+    };
     Log(FinishedItemLogLine(item, worker.statusText));
-    if (worker.result != 1)
+    if (worker.result != 1) {
+        record();
         return;
-    const ResponseOutcome outcome = HandleListingResponse(
-        item, response, webHost_, CategoryIds, ListingQueue, QueuedRequests, CardQueue, Seen);
+    }
+    ResponseOutcome outcome;
+    try {
+        outcome = HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue,
+                                        QueuedRequests, CardQueue, Seen);
+    } catch (...) {
+        record();
+        throw;
+    }
+    record();
     for (const QString& line : outcome.logLines)
         Log(line);
     firmscounter = outcome.firmscounter;
@@ -330,25 +461,50 @@ void TScraper::StartCardPhase() {
     ProgressBarPosition = 0;
     Notify(&TScraper::PostProgress);
     Log(QStringLiteral("Найдено карточек: ") + QString::number(CardQueue.size()));
-    if (CardQueue.empty())
+    if (journal_ && !handedOver_) {
+        journal_->HandedOver();
+        JournalFailed();
+    }
+    handedOver_ = true;
+    if (CardQueue.empty()) {
+        if (journal_)
+            journal_->Remove(); // nothing is left to continue
         return;
+    }
     RunPhase2();
 }
 
 void TScraper::RunPhase2() {
     ResultFile file;
     bool created = false;
+    resultFile_ = &file;
     try {
-        const QString path = ProgramFolder() + ResultFileName(Tick());
+        // A continued run goes on writing the file its journal names.
+        const bool continuing = !resultPath_.isEmpty();
+        const QString path = continuing ? resultPath_ : ProgramFolder() + ResultFileName(Tick());
         Log(QStringLiteral("Данные будут записываться в файл ") + path);
-        file.Open(path);
-        created = true;
+        const std::int32_t total = static_cast<std::int32_t>(CardQueue.size());
         ProgressBarPosition = 0;
-        ProgressBarMax = static_cast<std::int32_t>(CardQueue.size());
+        if (continuing) {
+            ProgressBarPosition = SkipDoneCards(file.Continue(path));
+        } else {
+            // Named in the journal before it exists: a continued run then
+            // never makes a second file.
+            if (journal_) {
+                journal_->ResultFile(QFileInfo(path).absoluteFilePath());
+                JournalFailed();
+            }
+            file.Open(path);
+        }
+        created = true;
+        ProgressBarMax = total;
         const PhaseEnd end = RunPhase(
             CardQueue, kPhase2SleepAfterStartMs,
             [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
         if (end == PhaseEnd::Done) {
+            // Every card went through: nothing is left to continue.
+            if (journal_)
+                journal_->Remove();
             result = QStringLiteral("ok");
             Notify(&TScraper::PostResult);
         }
@@ -364,7 +520,11 @@ void TScraper::RunPhase2() {
 
     // The finish, on every way out: a file that was never created has
     // nothing to close or open.
+    resultFile_ = nullptr;
+    file.Sync();
     file.Close();
+    if (journal_)
+        journal_->Sync();
     if (created) {
         Log(QStringLiteral("Открываем файл с результатами"));
         if (!Config().Batch && !Config().NoOpen)
@@ -374,11 +534,31 @@ void TScraper::RunPhase2() {
     Notify(&TScraper::PostProgress);
 }
 
+// A continued run fetches only the cards without a row in its file (compared
+// as SeenSet compares) and not gone for good; returns how many it skipped.
+std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
+    SeenSet done;
+    for (const QString& url : rowUrls)
+        done.Insert(url);
+    const std::size_t before = CardQueue.size();
+    WorkQueue remaining;
+    for (QString& url : CardQueue) {
+        if (!done.Contains(QuoteSafe(url)) && !gone_.Contains(url))
+            remaining.push_back(std::move(url));
+    }
+    CardQueue = std::move(remaining);
+    return static_cast<std::int32_t>(before - CardQueue.size());
+}
+
 void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
     const QString page = StreamToText(worker.html);
     worker.html.clear();
     const QString url = worker.url;
     Log(CardLogLine(url, worker.statusText));
-    if (worker.result == 1)
+    if (worker.result == 1) {
         file.WriteCard(ExtractCard(page, url, decimalSeparator_));
+    } else if (worker.failure == FetchFailure::NotFound && journal_) {
+        journal_->Gone(url);
+        JournalFailed();
+    }
 }

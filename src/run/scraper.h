@@ -6,15 +6,19 @@
 // notifications that run on the window thread while the run waits.
 
 #include "core/thread_base.h"
+#include "run/result_file.h"
+#include "run/run_journal.h"
 #include "run/seen_set.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QListWidget;
@@ -22,7 +26,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
-class ResultFile;
 class TScrapingThread2;
 class WorkerLists;
 
@@ -58,6 +61,16 @@ public:
 
     // The category id of each category row, as loaded by the window.
     QStringList CategoryIds;
+
+    // Set by the window before the start. ResumeJournal: the journal of an
+    // interrupted run to continue instead of starting anew (an untrusted one
+    // is reported and set aside, and the run starts anew). BadJournals:
+    // journals found untrusted; the run says so and renames them to
+    // "<name>.bad". NoRunToResume: a run to continue was asked for and none
+    // was found; the run says so.
+    QString ResumeJournal;
+    QStringList BadJournals;
+    bool NoRunToResume = false;
 
     // Called on the window thread at the end of the last notification, with
     // the error text when the run log file could not be written, else empty.
@@ -103,6 +116,10 @@ private:
     void Notify(void (TScraper::*notification)());
     void Log(const QString& text);
     void Seed();
+    bool ContinueJournal();
+    void SetAside(const QString& journalPath, const QString& problem);
+    void JournalFailed();
+    void SyncFiles();
     void PostError(const std::exception& error);
     PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
                       OnError onError);
@@ -112,11 +129,22 @@ private:
     void StartCardPhase();
     void RunPhase2();
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
+    std::int32_t SkipDoneCards(const std::vector<QString>& rowUrls);
 
     WorkQueue ListingQueue;
     WorkQueue CardQueue;
     SeenSet Seen;
     QueuedSearches QueuedRequests;
+    // The run's journal (none when it could not be written), what the
+    // journal of a continued run says, and the result file of phase 2.
+    std::unique_ptr<RunJournal> journal_;
+    bool journalWarned_ = false;
+    std::int32_t handledItems_ = 0;
+    bool handedOver_ = false;
+    QString resultPath_;
+    SeenSet gone_;
+    ResultFile* resultFile_ = nullptr;
+    std::chrono::steady_clock::time_point lastSync_{};
     QString webHost_;
     QString decimalSeparator_;
     std::atomic<bool> ended_{false};

@@ -17,11 +17,19 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 // "Парсер сайта " and the web host with its first letter in upper case: the
 // window's caption and the application's title.
 QString WindowCaption(const QString& webHost);
+
+struct RunSettings;
+struct UnfinishedRun;
+
+// The window's question whether to continue an interrupted run (a modal box,
+// "Да" by default); true for "Да".
+bool AskToContinueRun(QWidget* parent, const UnfinishedRun& run);
 
 class QLabel;
 class QListWidget;
@@ -77,6 +85,13 @@ public:
     // The category id of each row of CatsListBox, in row order.
     QStringList CategoryIds;
 
+    // Asked at START when an interrupted run of the same selection exists:
+    // true continues it, false starts anew and deletes its journal. Tests
+    // answer in place of the user.
+    std::function<bool(const UnfinishedRun&)> AskToContinue = [this](const UnfinishedRun& run) {
+        return AskToContinueRun(this, run);
+    };
+
     // The run most recently started; it stays valid after the run has ended.
     std::shared_ptr<TScraper> CurrentRun;
     // Whether CurrentRun is a run whose work has not finished.
@@ -98,6 +113,7 @@ protected:
 private:
     void ApplyInitialSelection();
     void RunEnded(const TScraper& run, const QString& logError);
+    RunSettings SelectedSettings() const;
     void StartBatchRun(bool loaded);
     void SelectNamedCategories();
     void SelectNamedCities();

@@ -5,9 +5,12 @@
 #include "core/config.h"
 #include "core/platform.h"
 #include "run/scraper.h"
+#include "run/unfinished_runs.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -40,8 +43,27 @@ void TMainForm::StartButtonClick() {
                                  "нужной категории для её выбора."));
         return;
     }
+    StartButton->setEnabled(false);
+    // An interrupted run of the same hosts and selection may be continued.
+    // Batch mode looks for one only when --resume asks, and does not ask.
+    QString resume;
+    QStringList untrusted;
+    bool noRunToResume = false;
+    if (!Config().Batch || Config().Resume) {
+        const UnfinishedRun found = FindUnfinishedRun(ProgramFolder(), SelectedSettings());
+        untrusted = found.untrusted;
+        if (found.journal.isEmpty())
+            noRunToResume = Config().Batch;
+        else if (Config().Batch || AskToContinue(found))
+            resume = found.journal;
+        else
+            QFile::remove(found.journal); // its result file stays
+    }
     auto run = std::make_shared<TScraper>();
     CurrentRun = run;
+    run->ResumeJournal = resume;
+    run->BadJournals = untrusted;
+    run->NoRunToResume = noRunToResume;
     run->LogsMemo = LogsMemo;
     run->ProgressBar = ProgressBar;
     run->StartButton = StartButton;
@@ -52,8 +74,38 @@ void TMainForm::StartButtonClick() {
     run->Limit = kRunLimit;
     run->CategoryIds = CategoryIds;
     run->OnRunEnded = [this, ended = run.get()](const QString& error) { RunEnded(*ended, error); };
-    StartButton->setEnabled(false);
     run->Start();
+}
+
+// What a run of the current selection is started with.
+RunSettings TMainForm::SelectedSettings() const {
+    RunSettings settings;
+    settings.webHost = Config().WebHost;
+    settings.apiHost = Config().ApiHost;
+    settings.categoryIds = CategoryIds;
+    for (int i = 0; i < CatsListBox->count(); ++i) {
+        if (CatsListBox->item(i)->isSelected())
+            settings.categoryRows << CatsListBox->item(i)->text();
+    }
+    for (int i = 0; i < CitiesListBox->count(); ++i) {
+        if (CitiesListBox->item(i)->isSelected())
+            settings.cityRows << CitiesListBox->item(i)->text();
+    }
+    return settings;
+}
+
+// The question before continuing an interrupted run; "Да" is the default.
+bool AskToContinueRun(QWidget* parent, const UnfinishedRun& run) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Прерванный сбор"),
+                    QStringLiteral("Найден прерванный сбор по выбранным городам и категориям: "
+                                   "найдено карточек %1, записано строк %2.\n\nПродолжить его?")
+                        .arg(run.cards)
+                        .arg(run.rows),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void TMainForm::PauseButtonClick() {

@@ -375,3 +375,62 @@ INSTANTIATE_TEST_SUITE_P(EveryNotification, CloseDuringRun,
                              return std::string(info.param.notification) +
                                     (info.param.afterLine != nullptr ? "InPhase2" : "");
                          });
+
+// START with an interrupted run of the same selection: the question carries
+// its figures; "Нет" starts anew and deletes the old journal, but not its
+// data file. A damaged journal is never continued: the run says so in one
+// line, starts anew and keeps the journal renamed with ".bad".
+TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
+    Open({"--scale", "12"}, Lists::ByHand);
+    SelectPairs({kEkb}, {QStringLiteral("fotografy")});
+    const auto stoppedRun = [&] {
+        form_->StartButtonClick();
+        EXPECT_TRUE(HoldAfterLine([](const QString& l) {
+            return l.startsWith(kCardPrefix) && l.endsWith(QStringLiteral(": успешно"));
+        }));
+        Release();
+        form_->StopButtonClick();
+        EXPECT_TRUE(WaitRunEnd());
+        const QStringList journals = ws_.files(QStringLiteral("run-*.journal"));
+        EXPECT_EQ(journals.size(), 1);
+        return ws_.path(journals.value(0));
+    };
+    const QString first = stoppedRun();
+    const CsvFile firstCsv = ReadCsv(ResultPath());
+    ASSERT_GE(firstCsv.rows.size(), 1u);
+
+    continueRuns_ = false;
+    form_->StartButtonClick();
+    EXPECT_EQ(questions_, 1);
+    EXPECT_EQ(lastQuestion_.journal, first);
+    EXPECT_EQ(lastQuestion_.cards, 12);
+    EXPECT_EQ(lastQuestion_.rows, static_cast<std::int64_t>(firstCsv.rows.size()));
+    EXPECT_FALSE(QFile::exists(first));
+    ASSERT_TRUE(WaitRunEnd());
+    EXPECT_TRUE(Lines().contains(kDone));
+    EXPECT_EQ(ws_.files(QStringLiteral("data*.csv")).size(), 2);
+    EXPECT_TRUE(ws_.files(QStringLiteral("run-*")).isEmpty());
+
+    // A flipped byte in the middle of the next stopped run's journal.
+    const QString damaged = stoppedRun();
+    {
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        bytes[bytes.size() / 3] = static_cast<char>(bytes[bytes.size() / 3] ^ 0x20);
+        file.seek(0);
+        file.write(bytes);
+    }
+    continueRuns_ = true;
+    form_->StartButtonClick();
+    EXPECT_EQ(questions_, 1) << "a damaged journal is not offered";
+    ASSERT_TRUE(WaitRunEnd());
+    const QStringList lines = Lines();
+    EXPECT_EQ(lines.filter(QStringLiteral("Журнал прерванного сбора ")).size(), 1)
+        << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.filter(QStringLiteral(".journal.bad")).isEmpty());
+    EXPECT_TRUE(lines.contains(kDone));
+    EXPECT_TRUE(lines.contains(kFoundPrefix + QStringLiteral("12")));
+    EXPECT_EQ(ws_.files(QStringLiteral("run-*")),
+              QStringList{QFileInfo(damaged).fileName() + QStringLiteral(".bad")});
+}

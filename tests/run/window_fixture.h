@@ -4,6 +4,7 @@
 
 #include "run/run_support.h"
 #include "run/scraper.h"
+#include "run/unfinished_runs.h"
 #include "ui/main_form.h"
 
 #include <QListWidget>
@@ -52,6 +53,13 @@ protected:
         UseSite(*site_);
         form_ = std::make_unique<TMainForm>();
         form_->Timer1->stop();
+        // An interrupted run of the same selection is not continued unless a
+        // test says so: a new run, as before there were journals.
+        form_->AskToContinue = [this](const UnfinishedRun& run) {
+            ++questions_;
+            lastQuestion_ = run;
+            return continueRuns_;
+        };
         if (lists == Lists::ByHand) {
             const nlohmann::json expected = Expected(*site_);
             ASSERT_TRUE(expected.is_object());
@@ -157,6 +165,10 @@ protected:
     Workspace ws_;
     std::unique_ptr<DemoSiteProcess> site_;
     std::unique_ptr<TMainForm> form_;
+    // The answer to the question whether to continue an interrupted run.
+    bool continueRuns_ = false;
+    int questions_ = 0;
+    UnfinishedRun lastQuestion_;
 };
 
 } // namespace runtest
