@@ -53,6 +53,10 @@ struct KillMoment {
     bool beforeFirstLine;
 };
 
+void PrintTo(const KillMoment& moment, std::ostream* out) {
+    *out << moment.name;
+}
+
 class KillAndResume : public ::testing::TestWithParam<KillMoment> {};
 
 // Runs `process` until the moment comes (killed: true) or it ends by itself.
