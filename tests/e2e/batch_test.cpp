@@ -1,9 +1,11 @@
 // The program itself in batch mode, as a process, against the demo site. Each
 // test runs its own copy of the executable, so that its program folder (the
 // executable's folder, where the result and log files go) is its own.
+#include "run/run_journal.h"
 #include "run/run_support.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -183,6 +185,54 @@ TEST(Batch, AnErrorDuringTheRunExitsFiveWithEveryOtherPairsCards) {
     const QSet<QString> got = RowSlugs(csv);
     EXPECT_EQ(static_cast<qsizetype>(csv.rows.size()), want.size());
     EXPECT_EQ(got, want);
+}
+
+// Without --resume a batch run leaves the journals it finds alone and starts
+// anew; with it, it continues the one of its hosts and selection, and that
+// run's journal goes when the run has ended.
+TEST(Batch, JournalsAreContinuedOnlyWithResume) {
+    DemoSiteProcess site({"--scale", "5"});
+    ASSERT_TRUE(site.started()) << site.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(site, program.folder()));
+    const nlohmann::json expected = Expected(site);
+    RunSettings settings;
+    settings.webHost = QString::fromStdString(site.webHost());
+    settings.apiHost = QString::fromStdString(site.apiHost());
+    settings.categoryRows = {QStringLiteral("Сантехники (santehniki)")};
+    settings.cityRows = {kMoscow};
+    for (const auto& category : expected["categories"])
+        settings.categoryIds << Str(category["id"]);
+    // An interrupted run that got as far as its settings.
+    const QString journal = RunJournal::Create(program.folder(), 7, settings)->Path();
+    QFile file(journal);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    const QStringList selection = {QStringLiteral("--category"), QStringLiteral("santehniki"),
+                                   QStringLiteral("--city"), kMoscow};
+    Outcome run = program.Run(SiteArgs(site) + selection);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(Unstamped(run.out).contains(kDone));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before) << "left alone";
+    file.close();
+    EXPECT_EQ(program.files(QStringLiteral("run-*")), QStringList{QFileInfo(journal).fileName()});
+
+    run = program.Run(SiteArgs(site) + selection + QStringList{QStringLiteral("--resume")});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = Unstamped(run.out);
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("Продолжаем прерванный сбор: найдено карточек 0, продолжаем поиск")))
+        << run.out.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains(kFoundPrefix + QStringLiteral("5")));
+    EXPECT_TRUE(lines.contains(kDone));
+    EXPECT_TRUE(program.files(QStringLiteral("run-*")).isEmpty());
+    EXPECT_EQ(program.files(QStringLiteral("data*.csv")).size(), 2);
 }
 
 // Exit codes: 1 when the lists cannot be loaded, 2 when START is refused,

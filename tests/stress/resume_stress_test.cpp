@@ -148,6 +148,9 @@ TEST_P(KillAndResume, EveryCardExactlyOnceInOneFile) {
         ASSERT_EQ(process.exitCode(), 0) << err.toStdString();
         EXPECT_TRUE(out.contains(kDone));
         EXPECT_EQ(out.contains(QStringLiteral("Продолжаем прерванный сбор: ")), resumable);
+        EXPECT_EQ(out.contains(QStringLiteral(
+                      "Прерванный сбор с такими настройками не найден, начинаем новый")),
+                  !resumable);
         std::printf("%s: %d kills, the last run %s\n", moment.name, killed,
                     resumable ? "continued the run" : "started anew");
         break;
