@@ -37,9 +37,12 @@ void TThread::Start() {
     std::shared_ptr<TThread> self = shared_from_this();
     thread_ = std::thread([self]() mutable {
         self->runningOn_.store(std::this_thread::get_id());
-        if (!self->Terminated()) {
+        {
             try {
-                self->Execute();
+                if (self->Terminated())
+                    self->TerminatedBeforeStart();
+                else
+                    self->Execute();
             } catch (...) {
                 // An error that escapes the thread function ends the thread,
                 // leaving a trace for whoever reads standard error.

@@ -50,6 +50,9 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // Runs on the thread instead of Execute when termination was requested
+    // before the thread function began.
+    virtual void TerminatedBeforeStart() {}
 
     // Runs `fn` on the window thread and waits for it; an exception raised by
     // `fn` is raised again here. Called on the window thread, `fn` runs at

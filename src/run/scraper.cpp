@@ -247,6 +247,13 @@ void TScraper::Execute() {
     RunOnWindowThread([this] { PostRunState(); });
 }
 
+// A stop that came before the thread began ends the run at its first check,
+// as any early stop does: the window still gets its start and end displays,
+// its run log file and START back.
+void TScraper::TerminatedBeforeStart() {
+    Execute();
+}
+
 // One listing URL per selected pair, the city order outermost. The lists are
 // read on the window thread, in one snapshot. The run's journal starts here.
 void TScraper::Seed() {

@@ -105,6 +105,7 @@ public:
 
 protected:
     void Execute() override;
+    void TerminatedBeforeStart() override;
 
 private:
     enum class PhaseEnd { Done, Stopped };

@@ -34,6 +34,7 @@ public:
     }
 
     std::atomic<int> runs{0};
+    std::atomic<int> terminatedBeforeStart{0};
 
     using TThread::CheckSuspended;
     using TThread::Synchronize;
@@ -43,6 +44,7 @@ protected:
         ++runs;
         body_(*this);
     }
+    void TerminatedBeforeStart() override { ++terminatedBeforeStart; }
 
 private:
     std::function<void(TestThread&)> body_;
@@ -95,6 +97,7 @@ TEST(ThreadBase, TerminateBeforeStartSkipsExecute) {
         thread->Start();
         ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
         EXPECT_EQ(thread->runs.load(), 0);
+        EXPECT_EQ(thread->terminatedBeforeStart.load(), 1) << "told instead";
     }
     EXPECT_TRUE(WaitUntil([&] { return TThread::LiveCount() == before; }));
 }

@@ -268,6 +268,25 @@ TEST(RunNotifications, RunLogFileThatCannotBeWritten) {
     EXPECT_TRUE(endErrors[0].contains(path)) << endErrors[0].toStdString();
 }
 
+// START followed by a stop before the run's thread has begun: the run still
+// shows its start and its end, writes its run log and gives START back.
+TEST(RunNotifications, ARunStoppedBeforeItBeganStillEnds) {
+    Workspace ws;
+    ASSERT_TRUE(ws.valid());
+    BareRun r;
+    r.start.setEnabled(false); // as START leaves it
+    r.run->Terminate();
+    r.run->Start();
+    ASSERT_TRUE(WaitUntil([&] { return r.run->Finished(); }));
+    const QStringList lines = Unstamped(LogLines(&r.log));
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines.first(), kStartLine);
+    EXPECT_TRUE(lines.last().startsWith(kEndPrefix));
+    EXPECT_TRUE(QFile::exists(lines.last().mid(kEndPrefix.size())));
+    EXPECT_TRUE(r.start.isEnabled());
+    EXPECT_TRUE(r.run->Ended());
+}
+
 TEST(RunNotifications, ResultOkOrErrorWithTheThirtySecondPause) {
     BareRun r;
     r.run->result = QStringLiteral("ok");
