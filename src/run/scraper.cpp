@@ -534,8 +534,9 @@ void TScraper::RunPhase2() {
     Notify(&TScraper::PostProgress);
 }
 
-// A continued run fetches only the cards without a row in its file (compared
-// as SeenSet compares) and not gone for good; returns how many it skipped.
+// A continued run fetches only the cards without a row in its file (each URL
+// as its field is written, compared as SeenSet compares) and not gone for
+// good; returns how many it skipped.
 std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
     SeenSet done;
     for (const QString& url : rowUrls)
@@ -543,7 +544,7 @@ std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
     const std::size_t before = CardQueue.size();
     WorkQueue remaining;
     for (QString& url : CardQueue) {
-        if (!done.Contains(QuoteSafe(url)) && !gone_.Contains(url))
+        if (!done.Contains(CsvFieldText(url)) && !gone_.Contains(url))
             remaining.push_back(std::move(url));
     }
     CardQueue = std::move(remaining);

@@ -158,8 +158,15 @@ inline QStringList ExpectedRow(const nlohmann::json& expected, const QString& ur
     if (found == cards.end())
         return {};
     const auto& v = (*found)["values"];
-    const auto safe = [](QString text) {
+    // Double quotes become apostrophes; a value a spreadsheet would run as a
+    // formula gets an apostrophe in front.
+    const auto quoteSafe = [](QString text) {
         return text.replace(QLatin1Char('"'), QLatin1Char('\''));
+    };
+    const auto safe = [&quoteSafe](const QString& value) {
+        const QString text = quoteSafe(value);
+        const bool formula = !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
+        return formula ? QLatin1Char('\'') + text : text;
     };
     QString rating = Str(v["rating"]);
     rating.replace(QLatin1Char('.'), decimalSeparator);
@@ -169,7 +176,7 @@ inline QStringList ExpectedRow(const nlohmann::json& expected, const QString& ur
             safe(Str(v["services"])),
             safe(rating),
             safe(Str(v["reviews"])),
-            QLatin1Char(' ') + safe(Str(v["telephone"])),
+            QLatin1Char(' ') + quoteSafe(Str(v["telephone"])),
             safe(Str(v["site"])),
             safe(Str(v["email"])),
             safe(Str(v["city"])),
