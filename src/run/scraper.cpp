@@ -443,6 +443,9 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     }
     ResponseOutcome outcome;
     try {
+        const QString layoutWarning = layoutWatch_.ListingAnswered(item, response);
+        if (!layoutWarning.isEmpty())
+            Log(layoutWarning);
         outcome = HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue,
                                         QueuedRequests, CardQueue, Seen);
     } catch (...) {
@@ -501,6 +504,7 @@ void TScraper::RunPhase2() {
         const PhaseEnd end = RunPhase(
             CardQueue, kPhase2SleepAfterStartMs,
             [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
+        LogSummary();
         if (end == PhaseEnd::Done) {
             // Every card went through: nothing is left to continue.
             if (journal_)
@@ -510,6 +514,7 @@ void TScraper::RunPhase2() {
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
+        LogSummary();
         // The error is shown (with its pause), and then "ok" as well: the
         // rows written so far are the run's result and the file is finished
         // as on a normal end.
@@ -557,9 +562,26 @@ void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
     const QString url = worker.url;
     Log(CardLogLine(url, worker.statusText));
     if (worker.result == 1) {
-        file.WriteCard(ExtractCard(page, url, decimalSeparator_));
-    } else if (worker.failure == FetchFailure::NotFound && journal_) {
+        const CardRecord card = ExtractCard(page, url, decimalSeparator_);
+        file.WriteCard(card);
+        summary_.RowWritten(card);
+        for (const QString& line : layoutWatch_.RowWritten(card))
+            Log(line);
+        return;
+    }
+    summary_.CardFailed(worker.failure);
+    if (worker.failure == FetchFailure::NotFound && journal_) {
         journal_->Gone(url);
         JournalFailed();
     }
+}
+
+// Once per phase 2, before its end lines (or its error's): what it found,
+// wrote and could not download, and how full the columns are.
+void TScraper::LogSummary() {
+    if (summaryLogged_)
+        return;
+    summaryLogged_ = true;
+    for (const QString& line : summary_.Lines(firmscounter))
+        Log(line);
 }
