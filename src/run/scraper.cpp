@@ -108,6 +108,7 @@ void TScraper::PostProgress() {
         QCoreApplication::processEvents();
         LastProgressTick = Tick();
     }
+    BatchStatus().Update(BatchFigures());
     CallHook(*this, "PostProgress");
 }
 
@@ -584,4 +585,17 @@ void TScraper::LogSummary() {
     summaryLogged_ = true;
     for (const QString& line : summary_.Lines(firmscounter))
         Log(line);
+}
+
+// The figures of the batch status line, read on the window thread while the
+// run waits for a notification.
+StatusFigures TScraper::BatchFigures() const {
+    StatusFigures figures;
+    figures.phase = handedOver_ ? 2 : 1;
+    figures.done = ProgressBarPosition;
+    figures.total = handedOver_
+                        ? ProgressBarMax
+                        : ProgressBarPosition + static_cast<std::int64_t>(ListingQueue.size());
+    figures.count = handedOver_ ? summary_.Rows() : firmscounter;
+    return figures;
 }

@@ -6,6 +6,7 @@
 // notifications that run on the window thread while the run waits.
 
 #include "core/thread_base.h"
+#include "run/batch_progress.h"
 #include "run/layout_watch.h"
 #include "run/result_file.h"
 #include "run/run_journal.h"
@@ -133,6 +134,7 @@ private:
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
     std::int32_t SkipDoneCards(const std::vector<QString>& rowUrls);
     void LogSummary();
+    StatusFigures BatchFigures() const;
 
     WorkQueue ListingQueue;
     WorkQueue CardQueue;
