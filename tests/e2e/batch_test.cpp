@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <memory>
 
 using namespace runtest;
@@ -256,4 +258,176 @@ TEST(Batch, StartUpCheckFailsWithExitCodeThree) {
                                                 "Для корректной работы программы извлеките файлы "
                                                 "программы из архива в отдельную папку.")))
         << run.err.toStdString();
+}
+
+namespace {
+
+const QString kNsk = QStringLiteral("Новосибирск--Новосибирская область");
+
+// The "Заполнено" line the rows should give: the share of rows with each
+// value, rounded half up, from the site's own values of the cards.
+QString ExpectedFillLine(const std::vector<QStringList>& rows) {
+    static const QStringList names = {
+        QStringLiteral("Имя/Название"), QStringLiteral("Категории специализации"),
+        QStringLiteral("Услуги"),       QStringLiteral("Рейтинг"),
+        QStringLiteral("Отзывов"),      QStringLiteral("Телефон"),
+        QStringLiteral("Сайт"),         QStringLiteral("Email"),
+        QStringLiteral("Город"),        QStringLiteral("Адрес")};
+    QStringList shares;
+    for (int column = 1; column <= 10; ++column) {
+        int filled = 0;
+        for (const QStringList& row : rows) {
+            // The telephone field is a space and the value.
+            const QString value = column == 6 ? row[column].mid(1) : row[column];
+            filled += value.isEmpty() ? 0 : 1;
+        }
+        const double percent = 100.0 * filled / static_cast<double>(rows.size());
+        shares << QStringLiteral("%1 %2%").arg(names[column - 1]).arg(std::floor(percent + 0.5));
+    }
+    return QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+// A pair with every fault card, as a user runs it: the summary just before
+// the end line has the site's own figures (cards listed, cards with a row,
+// failing cards by kind), the filled shares of the rows written, no layout
+// warning over healthy cards, and the card named "=..." is written as text.
+TEST(Batch, SummaryOfAFaultyRunHasTheSitesFigures) {
+    DemoSiteProcess site({"--faults", "--scale", "300", "--slow-ms", "200"});
+    ASSERT_TRUE(site.started()) << site.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(site, program.folder()));
+    const nlohmann::json expected = Expected(site, QStringLiteral("santehniki"), kMoscow);
+    const nlohmann::json* pair = FindPair(expected, QStringLiteral("santehniki"), kMoscow);
+    ASSERT_NE(pair, nullptr);
+
+    // How each failing fault card ends in the program: the last answer of
+    // the long redirect chain is a redirect without a body.
+    int rows = 0;
+    int notFound = 0;
+    int errors = 0;
+    int empty = 0;
+    for (const auto& slug : (*pair)["cards"]) {
+        const auto& card = expected["cards"][Str(slug).toLower().toStdString()];
+        if (card["row"].get<bool>()) {
+            ++rows;
+            continue;
+        }
+        const QString fault = Str(card["fault"]);
+        if (fault.startsWith(QStringLiteral("fault-404")))
+            ++notFound;
+        else if (fault == QStringLiteral("fault-500-always"))
+            ++errors;
+        else if (fault == QStringLiteral("fault-empty") || fault == QStringLiteral("fault-blank") ||
+                 fault == QStringLiteral("fault-redirect-long"))
+            ++empty;
+        else
+            ADD_FAILURE() << "unexpected failing card " << fault.toStdString();
+    }
+    const int cards = static_cast<int>((*pair)["cards"].size());
+    ASSERT_EQ(cards, 300);
+    ASSERT_EQ(notFound + errors + empty, 7);
+
+    const Outcome run = program.Run(SiteArgs(site) + QStringList{QStringLiteral("--category"),
+                                                                 QStringLiteral("santehniki"),
+                                                                 QStringLiteral("--city"), kMoscow},
+                                    120000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = Unstamped(run.out);
+
+    const QStringList results = program.files(QStringLiteral("data*.csv"));
+    ASSERT_EQ(results.size(), 1);
+    const CsvFile csv = ReadCsv(program.folder() + results[0]);
+    ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+    ASSERT_EQ(static_cast<int>(csv.rows.size()), rows);
+
+    const qsizetype done = lines.indexOf(kDone);
+    ASSERT_GE(done, 3);
+    EXPECT_EQ(lines.mid(done - 3, 3),
+              (QStringList{QStringLiteral("Итог: найдено карточек %1, записано строк %2, не "
+                                          "скачано %3")
+                               .arg(cards)
+                               .arg(rows)
+                               .arg(cards - rows),
+                           QStringLiteral("Не скачано: 404 — %1, другие ответы с ошибкой — %2, "
+                                          "пустые ответы — %3")
+                               .arg(notFound)
+                               .arg(errors)
+                               .arg(empty),
+                           ExpectedFillLine(csv.rows)}));
+    EXPECT_EQ(lines.filter(QStringLiteral("Итог: ")).size(), 1);
+    EXPECT_TRUE(lines.filter(QStringLiteral("Внимание")).isEmpty())
+        << lines.filter(QStringLiteral("Внимание")).join('\n').toStdString();
+
+    bool formulaSeen = false;
+    for (const QStringList& row : csv.rows) {
+        EXPECT_EQ(row, ExpectedRow(expected, row[0], QStringLiteral(".")));
+        if (row[0].endsWith(QStringLiteral("/fault-500x3-a"))) {
+            formulaSeen = true;
+            EXPECT_EQ(row[1],
+                      QStringLiteral("'=HYPERLINK('https://mastera.example/';'Мастер на час')"));
+        }
+    }
+    EXPECT_TRUE(formulaSeen);
+}
+
+// The site changes its card markup after 110 cards (not on a multiple of 50):
+// the warning about the categories comes once, within 50 rows of the first
+// row without them, and the summary shows the emptied column.
+TEST(Batch, LayoutChangeIsWarnedWithinFiftyRows) {
+    DemoSiteProcess site({"--scale", "200", "--layout-change", "110"});
+    ASSERT_TRUE(site.started()) << site.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(site, program.folder()));
+    const Outcome run = program.Run(SiteArgs(site) + QStringList{QStringLiteral("--category"),
+                                                                 QStringLiteral("yuristy"),
+                                                                 QStringLiteral("--city"), kNsk},
+                                    120000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList lines = Unstamped(run.out);
+
+    const QStringList results = program.files(QStringLiteral("data*.csv"));
+    ASSERT_EQ(results.size(), 1);
+    const CsvFile csv = ReadCsv(program.folder() + results[0]);
+    ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+    ASSERT_EQ(csv.rows.size(), 200u);
+    int changeRow = 0; // from 1
+    int emptied = 0;
+    for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+        if (!csv.rows[i][2].isEmpty())
+            continue;
+        ++emptied;
+        if (changeRow == 0)
+            changeRow = static_cast<int>(i) + 1;
+    }
+    EXPECT_EQ(emptied, 90);
+    ASSERT_GT(changeRow, 0);
+
+    const QStringList warnings = lines.filter(QStringLiteral("Внимание"));
+    ASSERT_EQ(warnings.size(), 1) << warnings.join('\n').toStdString();
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral("^Внимание: у (4\\d|50) из последних 50 карточек пусто поле "
+                                   "«Категории специализации». Возможно, сайт изменил "
+                                   "разметку страниц, проверьте результат.$"))
+                    .match(warnings[0])
+                    .hasMatch())
+        << warnings[0].toStdString();
+    // Rows are written in the order of their card lines.
+    int rowsBefore = 0;
+    for (const QString& line : lines) {
+        if (line == warnings[0])
+            break;
+        rowsBefore += line.startsWith(kCardPrefix) && line.endsWith(QStringLiteral(": успешно"));
+    }
+    EXPECT_GE(rowsBefore - changeRow + 1, 40);
+    EXPECT_LE(rowsBefore - changeRow + 1, 50) << "the first empty row is row " << changeRow
+                                              << ", the warning came after row " << rowsBefore;
+    EXPECT_TRUE(lines.filter(QStringLiteral("Заполнено: "))
+                    .value(0)
+                    .contains(QStringLiteral("Категории специализации 55%")));
 }
