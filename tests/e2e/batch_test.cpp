@@ -14,7 +14,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <memory>
 
 using namespace runtest;
@@ -263,29 +262,6 @@ TEST(Batch, StartUpCheckFailsWithExitCodeThree) {
 namespace {
 
 const QString kNsk = QStringLiteral("Новосибирск--Новосибирская область");
-
-// The "Заполнено" line the rows should give: the share of rows with each
-// value, rounded half up, from the site's own values of the cards.
-QString ExpectedFillLine(const std::vector<QStringList>& rows) {
-    static const QStringList names = {
-        QStringLiteral("Имя/Название"), QStringLiteral("Категории специализации"),
-        QStringLiteral("Услуги"),       QStringLiteral("Рейтинг"),
-        QStringLiteral("Отзывов"),      QStringLiteral("Телефон"),
-        QStringLiteral("Сайт"),         QStringLiteral("Email"),
-        QStringLiteral("Город"),        QStringLiteral("Адрес")};
-    QStringList shares;
-    for (int column = 1; column <= 10; ++column) {
-        int filled = 0;
-        for (const QStringList& row : rows) {
-            // The telephone field is a space and the value.
-            const QString value = column == 6 ? row[column].mid(1) : row[column];
-            filled += value.isEmpty() ? 0 : 1;
-        }
-        const double percent = 100.0 * filled / static_cast<double>(rows.size());
-        shares << QStringLiteral("%1 %2%").arg(names[column - 1]).arg(std::floor(percent + 0.5));
-    }
-    return QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", "));
-}
 
 } // namespace
 

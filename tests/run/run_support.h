@@ -24,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <set>
 #include <string>
 #include <utility>
@@ -196,6 +197,29 @@ inline QSet<QString> PairCardSlugs(const nlohmann::json& expected,
             slugs.insert(Str(card).toLower());
     }
     return slugs;
+}
+
+// The "Заполнено" line the rows should give: the share of rows with each
+// value, rounded half up, from the site's own values of the cards.
+inline QString ExpectedFillLine(const std::vector<QStringList>& rows) {
+    static const QStringList names = {
+        QStringLiteral("Имя/Название"), QStringLiteral("Категории специализации"),
+        QStringLiteral("Услуги"),       QStringLiteral("Рейтинг"),
+        QStringLiteral("Отзывов"),      QStringLiteral("Телефон"),
+        QStringLiteral("Сайт"),         QStringLiteral("Email"),
+        QStringLiteral("Город"),        QStringLiteral("Адрес")};
+    QStringList shares;
+    for (int column = 1; column <= 10; ++column) {
+        int filled = 0;
+        for (const QStringList& row : rows) {
+            // The telephone field is a space and the value.
+            const QString value = column == 6 ? row[column].mid(1) : row[column];
+            filled += value.isEmpty() ? 0 : 1;
+        }
+        const double percent = 100.0 * filled / static_cast<double>(rows.size());
+        shares << QStringLiteral("%1 %2%").arg(names[column - 1]).arg(std::floor(percent + 0.5));
+    }
+    return QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", "));
 }
 
 inline const QString& ExpectedHeader() {
