@@ -483,64 +483,6 @@ TEST_F(DemoSite, FaultCardsBehaveAsDocumented) {
     EXPECT_EQ(ListingCardUrls(page).size(), 25u);
 }
 
-// The fault cards that end with a row carry names a spreadsheet would run as
-// formulas, one for each of "=", "+", "-" and "@".
-TEST_F(DemoSite, FaultCardsWithRowsHaveFormulaLikeNames) {
-    const Json& cards = (*expected_)["cards"];
-    for (const auto& [slug, first] :
-         std::vector<std::pair<std::string, char>>{{"fault-500x3-a", '='},
-                                                   {"fault-slow", '+'},
-                                                   {"fault-redirect", '-'},
-                                                   {"fault-500x3-b", '@'}}) {
-        ASSERT_TRUE(cards.contains(slug)) << slug;
-        EXPECT_TRUE(cards[slug]["row"].get<bool>()) << slug;
-        const std::string name = cards[slug]["values"]["name"];
-        ASSERT_FALSE(name.empty()) << slug;
-        EXPECT_EQ(name[0], first) << slug;
-    }
-    EXPECT_EQ(cards["fault-500x3-a"]["values"]["name"],
-              "=HYPERLINK(\"https://mastera.example/\";\"Мастер на час\")");
-}
-
-// --layout-change N: the first N card pages served carry the categories
-// marker, every later one lacks it (its text stays); a reset starts counting
-// anew. Without the option every page carries it.
-TEST(DemoSiteLayout, CardPagesLoseTheCategoriesMarkerAfterTheChange) {
-    DemoSiteProcess site({"--scale", "6", "--layout-change", "3"});
-    ASSERT_TRUE(site.started()) << site.error();
-    const Json expected = ParseJson(Fetch(site.caFile(), site.webUrl("/__demo/expected")).body);
-    const Json& pair = expected["pairs"][0];
-    std::vector<bool> marked;
-    for (int i = 0; i < 6; ++i) {
-        const std::string slug = pair["cards"][static_cast<std::size_t>(i)];
-        const Reply card = Fetch(site.caFile(), site.webUrl("/pro/" + slug));
-        ASSERT_EQ(card.status, 200);
-        const QString page = card.text();
-        marked.push_back(page.contains(QStringLiteral("data-order=\"5\">")));
-        const std::string categories =
-            expected["cards"][QString::fromStdString(slug).toLower().toStdString()]["values"]
-                    ["categories"];
-        EXPECT_TRUE(page.contains(QStringLiteral("profile__categories"))) << slug;
-        EXPECT_FALSE(categories.empty()) << slug;
-    }
-    EXPECT_EQ(marked, (std::vector<bool>{true, true, true, false, false, false}));
-    ASSERT_EQ(Fetch(site.caFile(), site.webUrl("/__demo/reset"), {.post = "{}"}).status, 200);
-    const std::string first = pair["cards"][0];
-    EXPECT_TRUE(Fetch(site.caFile(), site.webUrl("/pro/" + first))
-                    .text()
-                    .contains(QStringLiteral("data-order=\"5\">")));
-
-    DemoSiteProcess healthy({"--scale", "6"});
-    ASSERT_TRUE(healthy.started()) << healthy.error();
-    for (int i = 0; i < 6; ++i) {
-        const std::string slug = pair["cards"][static_cast<std::size_t>(i)];
-        EXPECT_TRUE(Fetch(healthy.caFile(), healthy.webUrl("/pro/" + slug))
-                        .text()
-                        .contains(QStringLiteral("data-order=\"5\">")))
-            << slug;
-    }
-}
-
 TEST(DemoSiteContent, FollowsTheSeedAndHasNoFaultsByDefault) {
     const auto dump = [](const std::string& args) {
         std::string out;
