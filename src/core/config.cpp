@@ -54,8 +54,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("resume"),
         QStringLiteral("Batch mode: continue the interrupted run of the same hosts and selection "
                        "(the most recent one), if there is one; else start a new run."));
+    const QCommandLineOption quiet(
+        QStringLiteral("quiet"),
+        QStringLiteral("Batch mode: no status line (phase, progress, rate, time left) on "
+                       "standard error."));
     parser.addOptions(
-        {help, version, webHost, apiHost, caFile, category, city, batch, noOpen, resume});
+        {help, version, webHost, apiHost, caFile, category, city, batch, noOpen, resume, quiet});
 
     QString usage = parser.helpText();
     usage.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
@@ -97,5 +101,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.config.Batch = parser.isSet(batch);
     result.config.NoOpen = parser.isSet(noOpen);
     result.config.Resume = parser.isSet(resume);
+    result.config.Quiet = parser.isSet(quiet);
     return result;
 }

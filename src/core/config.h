@@ -20,6 +20,8 @@ struct AppConfig {
     // Batch mode continues the interrupted run of the same hosts and
     // selection, when there is one.
     bool Resume = false;
+    // Batch mode writes no status line on standard error.
+    bool Quiet = false;
 };
 
 AppConfig& Config();

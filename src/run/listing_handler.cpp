@@ -105,6 +105,10 @@ QString SlugUrl(const QString& webHost, std::string_view slug) {
 
 } // namespace
 
+QString ListingCityKey(QStringView page) {
+    return ExtractBetween(page, kCityKey, {}, kCityKeyEnd);
+}
+
 std::vector<QString> CardUrlsFromPage(QStringView page) {
     std::vector<QString> urls;
     // Nothing after the notice is read: its ">" stays, the rest is dropped.
@@ -196,7 +200,7 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
 
     // The next page's request, queued before this page's cards are collected.
     if (!ContainsSearchFilter(item)) {
-        const QString city = ExtractBetween(response, kCityKey, {}, kCityKeyEnd);
+        const QString city = ListingCityKey(response);
         const QString category = CategoryIdAt(
             ExtractBetween(response, kCategoryIndex, kCategoryIndexSecond, kCategoryIndexEnd),
             categoryIds);

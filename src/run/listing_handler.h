@@ -32,6 +32,9 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
                                       WorkQueue& listingQueue, QueuedSearches& queued,
                                       WorkQueue& cardQueue, SeenSet& seen);
 
+// The city key in a listing page's state; empty when the page has none.
+QString ListingCityKey(QStringView page);
+
 // The card URLs of a listing page (or of any response holding "<html"), in
 // page order, duplicates included: the JSON-LD blocks after "Все эксперты</a>"
 // and before the notice that filters were dropped. Blocks that share one card

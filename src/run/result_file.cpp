@@ -2,6 +2,7 @@
 
 #include "core/platform.h"
 #include "text/extract.h"
+#include "text/formula_guard.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -28,11 +29,15 @@ QString SystemReason(int error) {
 
 void AppendField(QString& row, const QString& value) {
     row.append(QLatin1Char('"'));
-    row.append(QuoteSafe(value));
+    row.append(CsvFieldText(value));
     row.append(QLatin1Char('"'));
 }
 
 } // namespace
+
+QString CsvFieldText(const QString& value) {
+    return FormulaSafe(QuoteSafe(value));
+}
 
 QString ResultFileName(std::uint32_t tick) {
     return TickFileName("data%d.csv", tick);
@@ -48,7 +53,7 @@ QString FormatCsvRow(const CardRecord& card) {
     QString row;
     row.reserve(card.url.size() + card.name.size() + card.categories.size() + card.services.size() +
                 card.rating.size() + card.reviews.size() + card.telephone.size() +
-                card.site.size() + card.email.size() + card.city.size() + card.address.size() + 40);
+                card.site.size() + card.email.size() + card.city.size() + card.address.size() + 50);
     // The URL too: a slug is the site's text, and a double quote in it would
     // break the row's framing.
     AppendField(row, card.url);

@@ -28,9 +28,15 @@ struct ResultRows {
 };
 ResultRows ScanResultRows(QIODevice& device, bool keepUrls = true);
 
+// The text of a field between its quotes, as the row holds it: the value
+// through QuoteSafe, then through FormulaSafe. A continued run compares its
+// card URLs with the file's URL fields through it.
+QString CsvFieldText(const QString& value);
+
 // One card as a row, without its line end: eleven quoted fields separated by
-// ";", none after the last; every value through QuoteSafe, the telephone
-// field with a space after its opening quote.
+// ";", none after the last; every value through CsvFieldText, except the
+// telephone: its field holds a space and the value through QuoteSafe (the
+// space already keeps a "+7 ..." from being read as a formula).
 QString FormatCsvRow(const CardRecord& card);
 
 // The open result file. Every write goes to the file before it returns, so

@@ -108,6 +108,7 @@ void TScraper::PostProgress() {
         QCoreApplication::processEvents();
         LastProgressTick = Tick();
     }
+    BatchStatus().Update(BatchFigures());
     CallHook(*this, "PostProgress");
 }
 
@@ -450,6 +451,9 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     }
     ResponseOutcome outcome;
     try {
+        const QString layoutWarning = layoutWatch_.ListingAnswered(item, response);
+        if (!layoutWarning.isEmpty())
+            Log(layoutWarning);
         outcome = HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue,
                                         QueuedRequests, CardQueue, Seen);
     } catch (...) {
@@ -508,6 +512,7 @@ void TScraper::RunPhase2() {
         const PhaseEnd end = RunPhase(
             CardQueue, kPhase2SleepAfterStartMs,
             [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
+        LogSummary();
         if (end == PhaseEnd::Done) {
             // Every card went through: nothing is left to continue.
             if (journal_)
@@ -517,6 +522,7 @@ void TScraper::RunPhase2() {
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
+        LogSummary();
         // The error is shown (with its pause), and then "ok" as well: the
         // rows written so far are the run's result and the file is finished
         // as on a normal end.
@@ -541,8 +547,9 @@ void TScraper::RunPhase2() {
     Notify(&TScraper::PostProgress);
 }
 
-// A continued run fetches only the cards without a row in its file (compared
-// as SeenSet compares) and not gone for good; returns how many it skipped.
+// A continued run fetches only the cards without a row in its file (each URL
+// as its field is written, compared as SeenSet compares) and not gone for
+// good; returns how many it skipped.
 std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
     SeenSet done;
     for (const QString& url : rowUrls)
@@ -550,7 +557,7 @@ std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
     const std::size_t before = CardQueue.size();
     WorkQueue remaining;
     for (QString& url : CardQueue) {
-        if (!done.Contains(QuoteSafe(url)) && !gone_.Contains(url))
+        if (!done.Contains(CsvFieldText(url)) && !gone_.Contains(url))
             remaining.push_back(std::move(url));
     }
     CardQueue = std::move(remaining);
@@ -563,9 +570,39 @@ void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
     const QString url = worker.url;
     Log(CardLogLine(url, worker.statusText));
     if (worker.result == 1) {
-        file.WriteCard(ExtractCard(page, url, decimalSeparator_));
-    } else if (worker.failure == FetchFailure::NotFound && journal_) {
+        const CardRecord card = ExtractCard(page, url, decimalSeparator_);
+        file.WriteCard(card);
+        summary_.RowWritten(card);
+        for (const QString& line : layoutWatch_.RowWritten(card))
+            Log(line);
+        return;
+    }
+    summary_.CardFailed(worker.failure);
+    if (worker.failure == FetchFailure::NotFound && journal_) {
         journal_->Gone(url);
         JournalFailed();
     }
+}
+
+// Once per phase 2, before its end lines (or its error's): what it found,
+// wrote and could not download, and how full the columns are.
+void TScraper::LogSummary() {
+    if (summaryLogged_)
+        return;
+    summaryLogged_ = true;
+    for (const QString& line : summary_.Lines(firmscounter))
+        Log(line);
+}
+
+// The figures of the batch status line, read on the window thread while the
+// run waits for a notification.
+StatusFigures TScraper::BatchFigures() const {
+    StatusFigures figures;
+    figures.phase = handedOver_ ? 2 : 1;
+    figures.done = ProgressBarPosition;
+    figures.total = handedOver_
+                        ? ProgressBarMax
+                        : ProgressBarPosition + static_cast<std::int64_t>(ListingQueue.size());
+    figures.count = handedOver_ ? summary_.Rows() : firmscounter;
+    return figures;
 }

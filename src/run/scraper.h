@@ -6,8 +6,11 @@
 // notifications that run on the window thread while the run waits.
 
 #include "core/thread_base.h"
+#include "run/batch_progress.h"
+#include "run/layout_watch.h"
 #include "run/result_file.h"
 #include "run/run_journal.h"
+#include "run/run_summary.h"
 #include "run/seen_set.h"
 
 #include <QString>
@@ -131,6 +134,8 @@ private:
     void RunPhase2();
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
     std::int32_t SkipDoneCards(const std::vector<QString>& rowUrls);
+    void LogSummary();
+    StatusFigures BatchFigures() const;
 
     WorkQueue ListingQueue;
     WorkQueue CardQueue;
@@ -148,6 +153,11 @@ private:
     std::chrono::steady_clock::time_point lastSync_{};
     QString webHost_;
     QString decimalSeparator_;
+    // What phase 2 did, for the summary at its end, and the watch for a
+    // changed page layout.
+    RunSummary summary_;
+    bool summaryLogged_ = false;
+    LayoutWatch layoutWatch_;
     std::atomic<bool> ended_{false};
     std::atomic<bool> errorReported_{false};
 };

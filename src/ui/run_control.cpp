@@ -4,6 +4,7 @@
 
 #include "core/config.h"
 #include "core/platform.h"
+#include "run/batch_progress.h"
 #include "run/scraper.h"
 #include "run/unfinished_runs.h"
 
@@ -145,6 +146,7 @@ void TMainForm::StopButtonClick() {
 // the run's outcome; a close that waited for the run goes on now.
 void TMainForm::RunEnded(const TScraper& run, const QString& logError) {
     if (Config().Batch) {
+        BatchStatus().Finish();
         if (!logError.isEmpty()) {
             std::fprintf(stderr, "%s\n", logError.toUtf8().constData());
             std::fflush(stderr);

@@ -27,6 +27,14 @@ TEST(CommandLine, HostsAndCaFileAreTaken) {
     EXPECT_EQ(c.config.CaFile, QStringLiteral("/x/ca.pem"));
 }
 
+TEST(CommandLine, QuietTurnsTheBatchStatusLineOff) {
+    EXPECT_FALSE(Parse({QStringLiteral("--batch")}).config.Quiet);
+    const CommandLine c = Parse({QStringLiteral("--batch"), QStringLiteral("--quiet")});
+    EXPECT_FALSE(c.exit);
+    EXPECT_TRUE(c.config.Quiet);
+    EXPECT_TRUE(Parse({QStringLiteral("--help")}).output.contains(QStringLiteral("--quiet")));
+}
+
 TEST(CommandLine, BadInputExitsWithUsageCode) {
     for (const QStringList& args :
          {QStringList{QStringLiteral("--bogus")}, QStringList{QStringLiteral("--web-host")},

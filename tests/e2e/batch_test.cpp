@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace runtest;
@@ -306,4 +308,100 @@ TEST(Batch, StartUpCheckFailsWithExitCodeThree) {
                                                 "Для корректной работы программы извлеките файлы "
                                                 "программы из архива в отдельную папку.")))
         << run.err.toStdString();
+}
+
+namespace {
+
+// A batch run of one pair on a demo site started with `siteArgs`: its log
+// lines without stamps, and the rows of its result file.
+struct PairRun {
+    QStringList lines;
+    std::vector<QStringList> rows;
+};
+PairRun RunPair(const DemoSiteProcess& site, const QString& category, const QString& city) {
+    ProgramCopy program;
+    EXPECT_TRUE(program.ok() && MakeClientCert(site, program.folder()));
+    const Outcome run =
+        program.Run(SiteArgs(site) + QStringList{QStringLiteral("--category"), category,
+                                                 QStringLiteral("--city"), city},
+                    120000);
+    EXPECT_TRUE(run.finished && run.exitCode == 0) << run.err.toStdString();
+    const QStringList results = program.files(QStringLiteral("data*.csv"));
+    const CsvFile csv = ReadCsv(program.folder() + results.value(0));
+    EXPECT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+    return {Unstamped(run.out), csv.rows};
+}
+
+} // namespace
+
+// A pair with every fault card: the summary just before the end line has the
+// site's figures (failing cards by how the program meets them: the long
+// redirect chain ends on a redirect without a body), no layout warning over
+// the healthy cards, and the card named "=..." is written as text.
+TEST(Batch, SummaryOfAFaultyRunHasTheSitesFigures) {
+    DemoSiteProcess site({"--faults", "--scale", "300", "--slow-ms", "200"});
+    ASSERT_TRUE(site.started()) << site.error();
+    const nlohmann::json expected = Expected(site, QStringLiteral("santehniki"), kMoscow);
+    int rows = 0, notFound = 0, errors = 0, empty = 0;
+    for (const auto& slug : expected["pairs"][0]["cards"]) {
+        const auto& card = expected["cards"][Str(slug).toLower().toStdString()];
+        const QString fault = Str(card["fault"]);
+        rows += card["row"].get<bool>() ? 1 : 0;
+        notFound += !card["row"].get<bool>() && fault.startsWith(QStringLiteral("fault-404"));
+        errors += fault == QStringLiteral("fault-500-always");
+        empty += fault == QStringLiteral("fault-empty") || fault == QStringLiteral("fault-blank") ||
+                 fault == QStringLiteral("fault-redirect-long");
+    }
+    ASSERT_EQ(rows + notFound + errors + empty, 300);
+
+    const PairRun run = RunPair(site, QStringLiteral("santehniki"), kMoscow);
+    ASSERT_EQ(static_cast<int>(run.rows.size()), rows);
+    const qsizetype done = run.lines.indexOf(kDone);
+    ASSERT_GE(done, 3);
+    EXPECT_EQ(run.lines.mid(done - 3, 3),
+              (QStringList{QStringLiteral("Итог: найдено карточек 300, записано строк %1, не "
+                                          "скачано %2")
+                               .arg(rows)
+                               .arg(300 - rows),
+                           QStringLiteral("Не скачано: 404 — %1, другие ответы с ошибкой — %2, "
+                                          "пустые ответы — %3")
+                               .arg(notFound)
+                               .arg(errors)
+                               .arg(empty),
+                           ExpectedFillLine(run.rows)}));
+    EXPECT_TRUE(run.lines.filter(QStringLiteral("Внимание")).isEmpty());
+    const auto formula = std::find_if(run.rows.begin(), run.rows.end(), [](const QStringList& r) {
+        return r[0].endsWith(QStringLiteral("/fault-500x3-a"));
+    });
+    ASSERT_NE(formula, run.rows.end());
+    EXPECT_EQ((*formula)[1],
+              QStringLiteral("'=HYPERLINK('https://mastera.example/';'Мастер на час')"));
+}
+
+// The site changes its card markup after 110 cards (not on a multiple of 50):
+// one warning about the categories, within 50 rows of the first row without
+// them (rows are written in the order of their card lines).
+TEST(Batch, LayoutChangeIsWarnedWithinFiftyRows) {
+    DemoSiteProcess site({"--scale", "200", "--layout-change", "110"});
+    ASSERT_TRUE(site.started()) << site.error();
+    const PairRun run = RunPair(site, QStringLiteral("yuristy"),
+                                QStringLiteral("Новосибирск--Новосибирская область"));
+    ASSERT_EQ(run.rows.size(), 200u);
+    const auto firstEmpty = std::find_if(run.rows.begin(), run.rows.end(),
+                                         [](const QStringList& r) { return r[2].isEmpty(); });
+    const int changeRow = static_cast<int>(firstEmpty - run.rows.begin()) + 1;
+    const QStringList warnings = run.lines.filter(QStringLiteral("Внимание"));
+    ASSERT_EQ(warnings.size(), 1) << warnings.join('\n').toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Внимание: у (4\\d|50) из последних 50 "
+                                                  "карточек пусто поле «Категории специализации». "
+                                                  "Возможно, сайт изменил разметку страниц, "
+                                                  "проверьте результат.$"))
+                    .match(warnings[0])
+                    .hasMatch())
+        << warnings[0].toStdString();
+    const QStringList before = run.lines.mid(0, run.lines.indexOf(warnings[0]));
+    const int rowsBefore =
+        static_cast<int>(before.filter(kCardPrefix).filter(QStringLiteral(": успешно")).size());
+    EXPECT_GE(rowsBefore - changeRow + 1, 40);
+    EXPECT_LE(rowsBefore - changeRow + 1, 50) << "first empty row " << changeRow;
 }

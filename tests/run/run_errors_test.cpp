@@ -198,6 +198,13 @@ TEST_F(RunWindowTest, StopInPhaseTwoLeavesACompleteFile) {
     EXPECT_GE(csv.rows.size(), 1u);
     EXPECT_EQ(static_cast<qsizetype>(csv.rows.size()),
               lines.filter(kCardPrefix).filter(QStringLiteral(": успешно")).size());
+    // The summary comes after the stop and before the file is opened; the
+    // cards the stop left unfetched are not counted as failed.
+    ASSERT_GE(lines.size(), stop + 5);
+    EXPECT_EQ(lines[lines.size() - 4],
+              QStringLiteral("Итог: найдено карточек 12, записано строк %1, не скачано 0")
+                  .arg(csv.rows.size()));
+    EXPECT_EQ(lines[lines.size() - 3], ExpectedFillLine(csv.rows));
 }
 
 // A result file that cannot be created: the error line names it, the run
@@ -214,19 +221,22 @@ TEST_F(RunWindowTest, ResultFileThatCannotBeCreated) {
     const qsizetype file = lines.indexOf(kFilePrefix + path);
     ASSERT_GE(file, 0) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[file - 1], kFoundPrefix + QStringLiteral("3"));
-    EXPECT_EQ(lines[file + 1], QStringLiteral("Ошибка: Cannot create file \"") + path +
+    // The summary comes before the error's lines.
+    EXPECT_EQ(lines[file + 1],
+              QStringLiteral("Итог: найдено карточек 3, записано строк 0, не скачано 0"));
+    EXPECT_EQ(lines[file + 2], QStringLiteral("Ошибка: Cannot create file \"") + path +
                                    QStringLiteral("\". Is a directory"));
-    EXPECT_EQ(lines[file + 2], kErrorPause);
+    EXPECT_EQ(lines[file + 3], kErrorPause);
     EXPECT_TRUE(form_->CurrentRun->Suspended());
     EXPECT_TRUE(form_->ResumeTimer->isActive());
 
     form_->ResumeTimerTimer();
     ASSERT_TRUE(WaitRunEnd());
     lines = Lines();
-    ASSERT_EQ(lines.size(), file + 6) << lines.join('\n').toStdString();
-    EXPECT_EQ(lines[file + 3], kPauseOff);
-    EXPECT_EQ(lines[file + 4], kDone);
-    EXPECT_EQ(lines[file + 5], kEndPrefix + ws_.path(QStringLiteral("log-424242.txt")));
+    ASSERT_EQ(lines.size(), file + 7) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[file + 4], kPauseOff);
+    EXPECT_EQ(lines[file + 5], kDone);
+    EXPECT_EQ(lines[file + 6], kEndPrefix + ws_.path(QStringLiteral("log-424242.txt")));
     EXPECT_TRUE(QFileInfo(path).isDir());
     EXPECT_TRUE(form_->StartButton->isEnabled());
 }
@@ -257,7 +267,11 @@ TEST_F(RunWindowTest, RowThatCannotBeWrittenIsAnError) {
     const qsizetype error = lines.indexOf(QStringLiteral("Ошибка: Cannot write to file \"") + path +
                                           QStringLiteral("\". File too large"));
     ASSERT_GE(error, 0) << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines[error - 1].startsWith(kCardPrefix));
+    // The card whose row failed, then the summary without its row.
+    ASSERT_GE(error, 2);
+    EXPECT_TRUE(lines[error - 2].startsWith(kCardPrefix));
+    EXPECT_EQ(lines[error - 1],
+              QStringLiteral("Итог: найдено карточек 3, записано строк 0, не скачано 0"));
     EXPECT_EQ(lines[error + 1], kErrorPause);
 
     form_->ResumeTimerTimer();

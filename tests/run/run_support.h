@@ -24,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <set>
 #include <string>
 #include <utility>
@@ -158,8 +159,15 @@ inline QStringList ExpectedRow(const nlohmann::json& expected, const QString& ur
     if (found == cards.end())
         return {};
     const auto& v = (*found)["values"];
-    const auto safe = [](QString text) {
+    // Double quotes become apostrophes; a value a spreadsheet would run as a
+    // formula gets an apostrophe in front.
+    const auto quoteSafe = [](QString text) {
         return text.replace(QLatin1Char('"'), QLatin1Char('\''));
+    };
+    const auto safe = [&quoteSafe](const QString& value) {
+        const QString text = quoteSafe(value);
+        const bool formula = !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.front());
+        return formula ? QLatin1Char('\'') + text : text;
     };
     QString rating = Str(v["rating"]);
     rating.replace(QLatin1Char('.'), decimalSeparator);
@@ -169,7 +177,7 @@ inline QStringList ExpectedRow(const nlohmann::json& expected, const QString& ur
             safe(Str(v["services"])),
             safe(rating),
             safe(Str(v["reviews"])),
-            QLatin1Char(' ') + safe(Str(v["telephone"])),
+            QLatin1Char(' ') + quoteSafe(Str(v["telephone"])),
             safe(Str(v["site"])),
             safe(Str(v["email"])),
             safe(Str(v["city"])),
@@ -189,6 +197,29 @@ inline QSet<QString> PairCardSlugs(const nlohmann::json& expected,
             slugs.insert(Str(card).toLower());
     }
     return slugs;
+}
+
+// The "Заполнено" line the rows should give: the share of rows with each
+// value, rounded half up, from the site's own values of the cards.
+inline QString ExpectedFillLine(const std::vector<QStringList>& rows) {
+    static const QStringList names = {
+        QStringLiteral("Имя/Название"), QStringLiteral("Категории специализации"),
+        QStringLiteral("Услуги"),       QStringLiteral("Рейтинг"),
+        QStringLiteral("Отзывов"),      QStringLiteral("Телефон"),
+        QStringLiteral("Сайт"),         QStringLiteral("Email"),
+        QStringLiteral("Город"),        QStringLiteral("Адрес")};
+    QStringList shares;
+    for (int column = 1; column <= 10; ++column) {
+        int filled = 0;
+        for (const QStringList& row : rows) {
+            // The telephone field is a space and the value.
+            const QString value = column == 6 ? row[column].mid(1) : row[column];
+            filled += value.isEmpty() ? 0 : 1;
+        }
+        const double percent = 100.0 * filled / static_cast<double>(rows.size());
+        shares << QStringLiteral("%1 %2%").arg(names[column - 1]).arg(std::floor(percent + 0.5));
+    }
+    return QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", "));
 }
 
 inline const QString& ExpectedHeader() {

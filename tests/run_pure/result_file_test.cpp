@@ -66,6 +66,35 @@ TEST(ResultFile, HeaderAndRowFraming) {
               "\"строка 1\nстрока 2;\""_s);
 }
 
+// Every column but the telephone gets the apostrophe of a value a
+// spreadsheet would run (after double quotes became apostrophes); the
+// telephone's field starts with its space and is never changed. A continued
+// run finds its rows through CsvFieldText, so the file must give the URL
+// fields back as it writes them.
+TEST(ResultFile, FormulaLikeValuesAreWrittenAsText) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(u"data1.csv"_s);
+    const QStringList values = {u"=1+2"_s, u"+7 900"_s, u"-1"_s, u"@A1"_s, u"\tx"_s, u"\rx"_s};
+    ResultFile file;
+    file.Open(path);
+    for (const QString& v : values) {
+        const CardRecord card{v, v, v, v, v, v, v, v, v, v, v};
+        QStringList fields(11, u"\"'"_s + v + u"\""_s);
+        fields[6] = u"\" "_s + v + u"\""_s;
+        EXPECT_EQ(FormatCsvRow(card), fields.join(u';'));
+        file.WriteCard(card);
+    }
+    const CardRecord quoted{u"\"=x"_s, u"=\"x\""_s, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    EXPECT_TRUE(FormatCsvRow(quoted).startsWith(uR"("'=x";"'='x'";)"_s));
+    file.WriteCard(quoted);
+    std::vector<QString> back = file.Continue(path);
+    ASSERT_EQ(back.size(), 7u);
+    EXPECT_EQ(back[0], u"'=1+2"_s);
+    for (std::size_t i = 0; i < back.size(); ++i)
+        EXPECT_EQ(back[i], CsvFieldText(i < 6 ? values[static_cast<qsizetype>(i)] : quoted.url));
+}
+
 TEST(ResultFile, NameFollowsTheTickAsSigned32Bit) {
     EXPECT_EQ(ResultFileName(0), u"data0.csv"_s);
     EXPECT_EQ(ResultFileName(2147483647u), u"data2147483647.csv"_s);

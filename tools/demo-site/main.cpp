@@ -25,6 +25,8 @@ const char* kUsage = R"(Usage: demo-site [options]
   --faults              switch on the documented fault cards and pages
   --slow-ms N           delay of the slow fault card, default 2000
   --threads N           worker threads per listener, default 32
+  --layout-change AT    serve card pages after the first AT in a changed layout: the
+                        categories section loses its data-order="5" marker
   --log                 one line per request on standard error
   --exit-on-stdin-eof   stop when standard input reaches its end
   --dump-expected       print the expected data of the whole site as JSON and exit
@@ -101,6 +103,10 @@ int main(int argc, char** argv) {
             if (!number(1, 1024, &value))
                 return Usage("--threads needs a number from 1 to 1024");
             options.threads = static_cast<int>(value);
+        } else if (arg == "--layout-change") {
+            if (!number(0, LONG_MAX, &value))
+                return Usage("--layout-change needs a number of card pages");
+            options.layoutChangeAt = value;
         } else if (arg == "--log") {
             options.log = true;
         } else if (arg == "--exit-on-stdin-eof") {

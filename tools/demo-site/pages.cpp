@@ -365,7 +365,7 @@ std::string Pages::listing(int row, int category, const std::string& host) const
     return out;
 }
 
-std::string Pages::cardPage(const Card& card, const std::string& host) const {
+std::string Pages::cardPage(const Card& card, const std::string& host, bool changedLayout) const {
     Rng rng(card.noise);
     const std::string& categoryName =
         site_.categories()[static_cast<std::size_t>(card.category)].name;
@@ -396,8 +396,10 @@ std::string Pages::cardPage(const Card& card, const std::string& host) const {
     out += "<section class=\"profile__section\" data-order=\"3\">Документы проверены</section>\n";
     out += "<section class=\"profile__section\" data-order=\"4\">О себе: " + Words(rng, 20) +
            ".</section>\n";
-    out +=
-        "<div class=\"profile__categories\" data-order=\"5\">" + card.categoriesHtml + "</div>\n";
+    out += std::string(changedLayout
+                           ? "<div class=\"profile__categories\" data-section=\"categories\">"
+                           : "<div class=\"profile__categories\" data-order=\"5\">") +
+           card.categoriesHtml + "</div>\n";
     out += "<section class=\"profile__section\" data-order=\"6\">\n<ul class=\"prices\">\n";
     for (const Offer& offer : card.offers) {
         out += "  <li>" +

@@ -19,8 +19,10 @@ public:
     std::string professionals(const std::string& host) const;
     // GET /professionals/<slug>/c/<city>/probr-0~
     std::string listing(int row, int category, const std::string& host) const;
-    // GET /pro/<slug>
-    std::string cardPage(const Card& card, const std::string& host) const;
+    // GET /pro/<slug>. `changedLayout`: the categories section has lost its
+    // data-order="5" marker, as after a redesign of the site.
+    std::string cardPage(const Card& card, const std::string& host,
+                         bool changedLayout = false) const;
     // POST /api/v2/professionals:search, page >= 1.
     std::string search(int row, int category, int page) const;
     std::string cities() const;

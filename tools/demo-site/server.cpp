@@ -391,7 +391,9 @@ private:
         }
         res.set_header("Set-Cookie", "_sid=" + std::to_string(Mix(site_.seed(), *id) % 1000000007) +
                                          "; Path=/; Secure; HttpOnly; SameSite=Lax");
-        Send(req, res, pages_.cardPage(card, host), kHtml);
+        const bool changed = options_.layoutChangeAt >= 0 &&
+                             cardPagesServed_.fetch_add(1) >= options_.layoutChangeAt;
+        Send(req, res, pages_.cardPage(card, host, changed), kHtml);
     }
 
     void routeWeb() {
@@ -460,6 +462,7 @@ private:
         web_.Post("/__demo/reset", [this](const httplib::Request& req, httplib::Response& res) {
             for (auto& hits : faultHits_)
                 hits.store(0);
+            cardPagesServed_.store(0);
             stats_.reset();
             Send(req, res, "{\"ok\":true}\n", kJson);
         });
@@ -552,6 +555,7 @@ private:
     httplib::SSLServer web_;
     httplib::SSLServer api_;
     std::vector<std::atomic<int>> faultHits_;
+    std::atomic<long> cardPagesServed_{0};
     Stats stats_;
     int webPort_ = 0;
     std::mutex stopMutex_;

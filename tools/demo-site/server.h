@@ -19,6 +19,9 @@ struct Options {
     int threads = 32; // worker threads per listener
     bool log = false;
     bool exitOnStdinEof = false;
+    // Card pages served after this many are served in the changed layout
+    // (Pages::cardPage); -1: never.
+    long layoutChangeAt = -1;
 };
 
 // Serves until SIGTERM or SIGINT (or end of standard input with

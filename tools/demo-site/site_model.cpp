@@ -117,17 +117,19 @@ const std::vector<FaultCard>& FaultCards() {
     static const std::vector<FaultCard> kFaults = {
         {"fault-404-a", Fault::NotFound, 0, false, "404 Not Found on every request"},
         {"fault-500x3-a", Fault::ErrorThenOk, 3, true,
-         "500 for the first 3 requests, then the card page"},
+         "500 for the first 3 requests, then the card page",
+         "=HYPERLINK(\"https://mastera.example/\";\"Мастер на час\")"},
         {"fault-empty", Fault::EmptyBody, 0, false, "200 with an empty body"},
         {"fault-404-b", Fault::NotFound, 0, false, "404 Not Found on every request"},
-        {"fault-slow", Fault::Slow, 0, true, "the card page after --slow-ms milliseconds"},
+        {"fault-slow", Fault::Slow, 0, true, "the card page after --slow-ms milliseconds",
+         "+Мастер на все руки"},
         {"fault-500-always", Fault::ErrorAlways, 0, false, "500 on every request"},
         {"fault-redirect", Fault::Redirect, 3, true,
-         "3 redirects (301, 302, 307), then the card page"},
+         "3 redirects (301, 302, 307), then the card page", "-Скидка 20%- Сантехник Олег"},
         {"fault-blank", Fault::BlankBody, 0, false,
          "200 with a body of blanks and line breaks only"},
         {"fault-500x3-b", Fault::ErrorThenOk, 3, true,
-         "500 for the first 3 requests, then the card page"},
+         "500 for the first 3 requests, then the card page", "@santehnik_pro"},
         {"fault-404-c", Fault::NotFound, 0, false, "404 Not Found on every request"},
         {"fault-500x9", Fault::ErrorThenOk, 9, true,
          "500 for the first 9 requests, then the card page"},
@@ -491,6 +493,8 @@ Card Site::card(int64_t id) const {
         latin = surnameLat + "-" + std::string(first.lat);
     }
     card.slug = card.fault ? std::string(card.fault->slug) : latin + "-" + slugSuffix(id);
+    if (card.fault && card.fault->name)
+        card.name = card.fault->name;
 
     // Categories: the card's own, the neighbour it is also listed under, and
     // sometimes a speciality.

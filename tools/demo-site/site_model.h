@@ -65,6 +65,9 @@ struct FaultCard {
     int count;
     bool rowExpected; // whether the program ends up writing a row for it
     const char* description;
+    // A name written by a stranger that a spreadsheet would take for a
+    // formula; nullptr: a generated name like any card's.
+    const char* name = nullptr;
 };
 
 const std::vector<FaultCard>& FaultCards();

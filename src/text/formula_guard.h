@@ -1,0 +1,12 @@
+#pragma once
+// Keeps a spreadsheet from reading a value of the result file as a formula.
+
+#include <QString>
+
+// Whether a spreadsheet may run `text` as a formula or command: it begins
+// with "=", "+", "-", "@", a tab or a carriage return.
+bool StartsLikeFormula(const QString& text);
+
+// `text` with one apostrophe in front when StartsLikeFormula, else unchanged.
+// The apostrophe makes a spreadsheet show the value as text.
+QString FormulaSafe(const QString& text);
