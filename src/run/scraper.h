@@ -9,6 +9,7 @@
 #include "run/result_file.h"
 #include "run/run_journal.h"
 #include "run/seen_set.h"
+#include "run/start_gate.h"
 
 #include <QString>
 #include <QStringList>
@@ -149,4 +150,6 @@ private:
     QString decimalSeparator_;
     std::atomic<bool> ended_{false};
     std::atomic<bool> errorReported_{false};
+    // Holds new work items back while a host asks to wait, and sets the pace.
+    StartGate gate_;
 };
