@@ -25,6 +25,10 @@ const char* kUsage = R"(Usage: demo-site [options]
   --faults              switch on the documented fault cards and pages
   --slow-ms N           delay of the slow fault card, default 2000
   --threads N           worker threads per listener, default 32
+  --rate-limit N        answer at most N requests a second per host; the rest get 429
+                        with "Retry-After: 1"
+  --outage AT:SECONDS   close both listeners (connections refused) from AT seconds after
+                        the start for SECONDS seconds
   --log                 one line per request on standard error
   --exit-on-stdin-eof   stop when standard input reaches its end
   --dump-expected       print the expected data of the whole site as JSON and exit
@@ -101,6 +105,13 @@ int main(int argc, char** argv) {
             if (!number(1, 1024, &value))
                 return Usage("--threads needs a number from 1 to 1024");
             options.threads = static_cast<int>(value);
+        } else if (arg == "--rate-limit") {
+            if (!number(1, 1000000, &value))
+                return Usage("--rate-limit needs a number of requests a second");
+            options.rateLimit = static_cast<int>(value);
+        } else if (arg == "--outage") {
+            if (i + 1 >= argc || !(options.outage = demo::ParseOutage(argv[++i])))
+                return Usage("--outage needs AT:SECONDS (whole seconds, SECONDS above 0)");
         } else if (arg == "--log") {
             options.log = true;
         } else if (arg == "--exit-on-stdin-eof") {
