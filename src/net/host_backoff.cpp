@@ -30,7 +30,10 @@ void HostBackoff::Report(const QString& host, BackoffCause cause, Clock::duratio
     }
     if (until <= state.notBefore)
         return;
-    const bool begins = !waiting || until - state.notBefore >= std::chrono::seconds(1);
+    const bool begins = !waiting || wait > state.longest;
+    if (!waiting)
+        state.longest = {};
+    state.longest = std::max(state.longest, wait);
     state.notBefore = until;
     if (begins)
         begun_.push_back({host, cause, WholeSecondsUp(until - now)});

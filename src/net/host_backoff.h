@@ -33,8 +33,10 @@ public:
     // A worker met `cause` on `host` at `now` and waits `wait` before its next
     // attempt. The host's time moves to now + wait when that is later (the
     // latest asked for wins). A report while the host is not waiting begins a
-    // wait; so does one that moves a running wait a second or more later.
-    // Reports that move it less join the running wait without a word.
+    // wait; so does one asking for a longer wait than any report of the
+    // running one (the workers' waits doubling). Others join the running
+    // wait without a word: five workers meeting the same 429, or the next
+    // worker reaching the same step of its doubling.
     void Report(const QString& host, BackoffCause cause, Clock::duration wait,
                 Clock::time_point now);
 
@@ -54,7 +56,8 @@ public:
 private:
     struct Host {
         Clock::time_point notBefore{};
-        bool rateLimited = false; // the running (or just ended) wait had a 429
+        Clock::duration longest{}; // the longest wait a report of the running wait asked for
+        bool rateLimited = false;  // the running (or just ended) wait had a 429
     };
 
     mutable std::mutex mutex_;

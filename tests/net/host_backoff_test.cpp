@@ -36,19 +36,25 @@ TEST(HostBackoff, OneWaitPerHostTheLatestAskedForWins) {
     EXPECT_FALSE(backoff.Waiting(kApi, t0 + 100ms)) << "other hosts go on";
 }
 
-TEST(HostBackoff, AWaitPushedASecondOrMoreLaterIsAnnouncedAgain) {
+// Workers doubling their waits through an outage: each longer step is a
+// new line; the next worker reaching the same step joins it silently.
+TEST(HostBackoff, ALongerWaitAskedForIsAnnouncedTheSameStepIsNot) {
     HostBackoff backoff;
     backoff.Report(kApi, BackoffCause::Refused, 1500ms, t0);
-    backoff.Report(kApi, BackoffCause::Refused, 1900ms, t0 + 500ms); // 0.9 s later: joins
-    backoff.Report(kApi, BackoffCause::Unavailable, 4s, t0 + 1s);    // 2.6 s later: announced
-    backoff.Report(kApi, BackoffCause::Refused, 800ms, t0 + 10s);    // after the end: new wait
+    backoff.Report(kApi, BackoffCause::Refused, 1500ms, t0 + 900ms);  // the same step
+    backoff.Report(kApi, BackoffCause::Refused, 3s, t0 + 1500ms);     // the next step
+    backoff.Report(kApi, BackoffCause::Refused, 2800ms, t0 + 2400ms); // the same, jittered
+    backoff.Report(kApi, BackoffCause::Unavailable, 4s, t0 + 3s);     // longer: announced
+    backoff.Report(kApi, BackoffCause::Refused, 800ms, t0 + 10s);     // after the end: new wait
     const auto begun = backoff.TakeBegun();
-    ASSERT_EQ(begun.size(), 3u);
+    ASSERT_EQ(begun.size(), 4u);
     EXPECT_EQ(begun[0].cause, BackoffCause::Refused);
     EXPECT_EQ(begun[0].seconds, 2); // rounded up
-    EXPECT_EQ(begun[1].cause, BackoffCause::Unavailable);
-    EXPECT_EQ(begun[1].seconds, 4);
-    EXPECT_EQ(begun[2].seconds, 1); // never "0 seconds"
+    EXPECT_EQ(begun[1].seconds, 3);
+    EXPECT_EQ(begun[2].cause, BackoffCause::Unavailable);
+    EXPECT_EQ(begun[2].seconds, 4);
+    EXPECT_EQ(begun[3].seconds, 1); // never "0 seconds"
+    EXPECT_TRUE(backoff.Waiting(kApi, t0 + 6999ms)) << "the latest asked for";
     EXPECT_TRUE(backoff.Waiting(kApi, t0 + 10s + 799ms));
     EXPECT_FALSE(backoff.Waiting(kApi, t0 + 10s + 800ms));
 }
@@ -78,15 +84,16 @@ TEST(HostBackoff, ManyWorkersReportingAtOnce) {
     for (int w = 0; w < 8; ++w) {
         workers.emplace_back([&backoff, w] {
             for (int i = 0; i < 200; ++i)
-                backoff.Report(w % 2 ? kWeb : kApi, BackoffCause::RateLimited, 1s + w * 1ms,
-                               t0 + i * 1ms);
+                backoff.Report(w % 2 ? kWeb : kApi, BackoffCause::RateLimited, 1s,
+                               t0 + i * 1ms + w * 100us);
         });
     }
     for (auto& worker : workers)
         worker.join();
     const auto begun = backoff.TakeBegun();
     EXPECT_EQ(begun.size(), 2u) << "one wait per host";
-    EXPECT_TRUE(backoff.Waiting(kWeb, t0 + 1205ms));
-    EXPECT_FALSE(backoff.Waiting(kWeb, t0 + 1206ms));
+    // The latest: worker 7's last report.
+    EXPECT_TRUE(backoff.Waiting(kWeb, t0 + 1199ms + 699us));
+    EXPECT_FALSE(backoff.Waiting(kWeb, t0 + 1199ms + 700us));
     EXPECT_EQ(backoff.TakeEndedRateLimited(t0 + 2s), 2);
 }
