@@ -37,7 +37,6 @@ public:
 
     using TThread::CheckSuspended;
     using TThread::Synchronize;
-    using TThread::WaitUnlessTerminated;
 
 protected:
     void Execute() override {
@@ -112,37 +111,6 @@ TEST(ThreadBase, TerminateIsSeenByTheRunningThread) {
     thread->Terminate();
     thread->WaitFor();
     EXPECT_TRUE(thread->Finished());
-}
-
-// A wait ends early only through the termination request: one made during
-// the wait wakes it (bounded here far below the wait itself), one made before
-// it ends it at once, and without one the wait runs to its end.
-TEST(ThreadBase, TerminateCutsAWaitShort) {
-    using namespace std::chrono_literals;
-    for (const bool early : {false, true}) {
-        SCOPED_TRACE(early ? "requested before the wait" : "requested during the wait");
-        std::atomic<bool> running{false};
-        std::atomic<int> outcome{-1};
-        auto thread = std::make_shared<TestThread>([&](TestThread& self) {
-            running.store(true);
-            while (early && !self.Terminated())
-                QThread::msleep(1);
-            outcome.store(self.WaitUnlessTerminated(10min) ? 1 : 0);
-        });
-        thread->Start();
-        // During the wait, or (early) while the thread spins before it.
-        ASSERT_TRUE(WaitUntil([&] { return running.load(); }));
-        thread->Terminate();
-        ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }, 20000));
-        EXPECT_EQ(outcome.load(), 0);
-    }
-
-    std::atomic<int> outcome{-1};
-    auto thread = std::make_shared<TestThread>(
-        [&](TestThread& self) { outcome.store(self.WaitUnlessTerminated(5ms) ? 1 : 0); });
-    thread->Start();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
-    EXPECT_EQ(outcome.load(), 1);
 }
 
 TEST(ThreadBase, SuspendGateCountsSuspensions) {

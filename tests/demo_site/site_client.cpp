@@ -36,7 +36,6 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* user) {
         reply->contentEncoding.clear();
         reply->location.clear();
         reply->connection.clear();
-        reply->retryAfter.clear();
     }
     if (const std::string v = HeaderValue(line, "content-encoding:"); !v.empty())
         reply->contentEncoding = v;
@@ -44,8 +43,6 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* user) {
         reply->location = v;
     if (const std::string v = HeaderValue(line, "connection:"); !v.empty())
         reply->connection = v;
-    if (const std::string v = HeaderValue(line, "retry-after:"); !v.empty())
-        reply->retryAfter = v;
     return size * count;
 }
 

@@ -28,7 +28,6 @@ struct Reply {
     std::string contentEncoding;          // of the last answer
     std::string location;                 // of the last answer
     std::string connection;               // of the last answer
-    std::string retryAfter;               // of the last answer
     QByteArray body;
     long redirects = 0;
     QString text() const;

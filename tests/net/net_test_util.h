@@ -55,12 +55,14 @@ inline FetchSettings TestFetchSettings() {
 
 struct WorkerRun {
     std::shared_ptr<WorkerLists> lists = std::make_shared<WorkerLists>();
+    std::shared_ptr<HostBackoff> backoff = std::make_shared<HostBackoff>();
 
     // Starts a worker the way the run does.
     std::shared_ptr<TScrapingThread2> Start(const std::string& url,
                                             const FetchSettings& settings = TestFetchSettings()) {
         auto worker = std::make_shared<TScrapingThread2>();
         worker->settings = settings;
+        worker->Backoff = backoff;
         lists->Start(worker, QString::fromStdString(url));
         return worker;
     }
