@@ -58,6 +58,19 @@ void TThread::Start() {
     });
 }
 
+void TThread::Terminate() {
+    {
+        std::lock_guard lock(terminateMutex_);
+        terminated_.store(true);
+    }
+    terminateRequested_.notify_all();
+}
+
+bool TThread::WaitUnlessTerminated(std::chrono::milliseconds duration) {
+    std::unique_lock lock(terminateMutex_);
+    return !terminateRequested_.wait_for(lock, duration, [this] { return terminated_.load(); });
+}
+
 void TThread::Suspend() {
     std::lock_guard lock(gateMutex_);
     ++suspendCount_;

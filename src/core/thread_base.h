@@ -13,6 +13,7 @@
 // never sits suspended while holding a lock someone else waits for.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -31,7 +32,8 @@ public:
     // Execute does not run and the thread ends at once.
     void Start();
 
-    void Terminate() { terminated_.store(true); }
+    // Sets the termination request and wakes the thread from a WaitUnlessTerminated.
+    void Terminate();
     bool Terminated() const { return terminated_.load(); }
 
     void Suspend();
@@ -63,6 +65,10 @@ protected:
     // A safe point: waits while the suspension count is above 0.
     void CheckSuspended();
 
+    // Waits `duration`, or less when termination is requested before or
+    // meanwhile. Returns false when the wait ended by that request.
+    bool WaitUnlessTerminated(std::chrono::milliseconds duration);
+
 private:
     struct LiveCounter {
         LiveCounter() { ++liveCount_; }
@@ -74,6 +80,8 @@ private:
     std::thread thread_;
     std::atomic<std::thread::id> runningOn_{}; // the thread function's thread
     std::atomic<bool> terminated_{false};
+    std::mutex terminateMutex_;
+    std::condition_variable terminateRequested_;
     std::atomic<bool> started_{false};
     std::atomic<bool> finished_{false};
     mutable std::mutex gateMutex_;

@@ -16,6 +16,24 @@ bool IsHttps(const QString& url) {
     return url.startsWith(u"https://", Qt::CaseInsensitive);
 }
 
+// What a failed transfer says about the site, by curl's code.
+FailureKind KindOf(CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:
+        return FailureKind::Refused;
+    case CURLE_OPERATION_TIMEDOUT:
+        return FailureKind::TimedOut;
+    case CURLE_GOT_NOTHING:       // closed before the answer
+    case CURLE_PARTIAL_FILE:      // closed before the whole body
+    case CURLE_RECV_ERROR:        // reset while reading
+    case CURLE_SEND_ERROR:        // reset while sending
+    case CURLE_SSL_CONNECT_ERROR: // TLS handshake cut
+        return FailureKind::Dropped;
+    default:
+        return FailureKind::Other;
+    }
+}
+
 } // namespace
 
 FetchClient::FetchClient(const FetchSettings& settings)
@@ -103,17 +121,21 @@ QByteArray FetchClient::Run(const QString& url) {
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     if (state_.stalled)
         throw FetchError("Read timed out: no data for " + std::to_string(readTimeoutMs_) + " ms",
-                         status, false);
+                         status, FailureKind::TimedOut);
     if (state_.overLimit)
-        throw FetchError(BodyLimitMessage(maxBodyBytes_), status, false);
+        throw FetchError(BodyLimitMessage(maxBodyBytes_), status, FailureKind::Other);
     if (code == CURLE_TOO_MANY_REDIRECTS)
         return {}; // the last redirect answer is the final one; its body is not kept
     if (code != CURLE_OK)
-        throw FetchError(CurlMessage(code, state_), status, false);
-    if (status < 200 || status > 299)
+        throw FetchError(CurlMessage(code, state_), status, KindOf(code));
+    if (status < 200 || status > 299) {
+        // Seconds, from either form of the header (curl reads an HTTP date too).
+        curl_off_t retryAfter = 0;
+        curl_easy_getinfo(easy_.get(), CURLINFO_RETRY_AFTER, &retryAfter);
         throw FetchError(state_.statusLine.empty() ? "HTTP status " + std::to_string(status)
                                                    : state_.statusLine,
-                         status, true);
+                         status, FailureKind::Answered, static_cast<long>(retryAfter));
+    }
     return body;
 }
 

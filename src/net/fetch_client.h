@@ -5,6 +5,7 @@
 // the body of a 2xx answer and throwing FetchError for anything else.
 
 #include "net/curl_transfer.h"
+#include "net/retry_wait.h"
 #include "net/tls_material.h"
 
 #include <QByteArray>
@@ -17,14 +18,18 @@ struct FetchSettings;
 
 namespace net {
 
-// A failed request: `answered` when an answer with an error status arrived
-// (`status`), else the transfer itself failed (no connection, reset, TLS,
-// time-out, a body over the limit).
+// A failed request: an answer with an error status (`status`, and the
+// seconds its Retry-After asks for, 0 without one), or a transfer that
+// failed itself (no connection, reset, TLS, time-out, a body over the limit).
 struct FetchError : std::runtime_error {
-    FetchError(const std::string& message, long status, bool answered)
-        : std::runtime_error(message), status(status), answered(answered) {}
+    FetchError(const std::string& message, long status, FailureKind kind,
+               long retryAfterSeconds = 0)
+        : std::runtime_error(message), status(status), kind(kind),
+          retryAfterSeconds(retryAfterSeconds) {}
+    bool Answered() const { return kind == FailureKind::Answered; }
     long status;
-    bool answered;
+    FailureKind kind;
+    long retryAfterSeconds;
 };
 
 class FetchClient {

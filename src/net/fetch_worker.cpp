@@ -5,6 +5,7 @@
 #include "net/fetch_client.h"
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -41,6 +42,23 @@ QByteArray SearchPostBody(const QString& item) {
     return bytes;
 }
 
+QString WorkItemHost(const QString& item, const QString& apiHost) {
+    if (IsSearchRequest(item))
+        return apiHost.toLower();
+    const qsizetype scheme = item.indexOf(u"://");
+    if (scheme < 0)
+        return {};
+    const qsizetype start = scheme + 3;
+    qsizetype end = start;
+    while (end < item.size() && item[end] != u'/' && item[end] != u'?' && item[end] != u'#')
+        ++end;
+    QStringView authority = QStringView(item).mid(start, end - start);
+    const qsizetype at = authority.lastIndexOf(u'@');
+    if (at >= 0)
+        authority = authority.mid(at + 1); // user information is not the host
+    return authority.toString().toLower();
+}
+
 void TScrapingThread2::Execute() {
     // Every way out passes through the hand-over, then releases the client.
     std::unique_ptr<net::FetchClient> client;
@@ -74,6 +92,7 @@ void TScrapingThread2::RunAttempts(net::FetchClient& client) {
         if (Terminated())
             return;
         bool lastAttempt = attempt >= settings.maxAttempts;
+        std::optional<net::FetchError> trouble; // a failure after which the next attempt waits
         try {
             QByteArray body = search ? client.Post(searchBody) : client.Get(url);
             if (Terminated())
@@ -93,21 +112,44 @@ void TScrapingThread2::RunAttempts(net::FetchClient& client) {
         } catch (const net::FetchError& error) {
             result = -1;
             statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
-            failure = !error.answered       ? FetchFailure::NoAnswer
+            failure = !error.Answered()     ? FetchFailure::NoAnswer
                       : error.status == 404 ? FetchFailure::NotFound
                                             : FetchFailure::ErrorStatus;
             client.CloseConnection();
             if (error.status == 404)
                 lastAttempt = true;
+            if (SiteInTrouble(error.kind, error.status))
+                trouble = error;
         } catch (const std::exception& error) {
             result = -1;
             statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
             failure = FetchFailure::NoAnswer;
             client.CloseConnection();
         }
+        if (trouble && !Terminated()) {
+            const std::chrono::milliseconds wait = TroubleWaitFor(*trouble);
+            if (!lastAttempt) {
+                waits.push_back(wait);
+                if (!WaitUnlessTerminated(wait))
+                    return; // stopped while waiting
+            }
+        }
         if (lastAttempt)
             return;
     }
+}
+
+// The wait after this trouble failure; a failure that asks the run to wait
+// for the host is reported to the shared back-off with it, also after the
+// last attempt (the site is in trouble all the same).
+std::chrono::milliseconds TScrapingThread2::TroubleWaitFor(const net::FetchError& error) {
+    const std::chrono::milliseconds wait = TroubleWait(
+        ++troubles_, error.retryAfterSeconds, settings.waits, JitterRandom(settings.waits));
+    const std::optional<BackoffCause> cause = HostBackoffCause(error.kind, error.status);
+    if (cause && Backoff)
+        Backoff->Report(WorkItemHost(url, settings.apiHost), *cause, wait,
+                        HostBackoff::Clock::now());
+    return wait;
 }
 
 // Exactly once: the reference to the lists is given up in the same step, so

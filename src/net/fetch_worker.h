@@ -2,7 +2,9 @@
 // The fetch worker: one thread per work item of a run. It GETs a URL, or
 // POSTs a search request body to the API host, with up to ten attempts,
 // leaves the outcome in its fields and then hands itself over: out of its
-// phase's RunningList and into its FinishedList (WorkerLists).
+// phase's RunningList and into its FinishedList (WorkerLists). After a
+// failure that says the site is in trouble it waits before the next attempt
+// (retry_wait.h) and tells the run's shared back-off (host_backoff.h).
 //
 // How the run uses a worker:
 //   auto worker = std::make_shared<TScrapingThread2>();   // created suspended
@@ -13,20 +15,25 @@
 
 #include "core/config.h"
 #include "core/thread_base.h"
+#include "net/host_backoff.h"
+#include "net/retry_wait.h"
 #include "net/worker_lists.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
+#include <chrono>
 #include <memory>
+#include <vector>
 
 namespace net {
 class FetchClient;
-}
+struct FetchError;
+} // namespace net
 
 // The worker's client settings; the defaults are the program's. Tests shorten
-// the time-outs and the body limit.
+// the time-outs, the waits between attempts and the body limit.
 struct FetchSettings {
     int connectTimeoutMs = 30000; // connection with its TLS handshake
     int readTimeoutMs = 30000;    // the longest wait for the next data
@@ -35,6 +42,7 @@ struct FetchSettings {
     qint64 maxBodyBytes = 64LL * 1024 * 1024; // after inflation
     QString apiHost = Config().ApiHost;       // search requests go here
     QString caFile = Config().CaFile;         // extra trusted CAs (PEM); empty: system only
+    RetryWaitSettings waits;                  // between attempts when the site is in trouble
 };
 
 // A work item is a search request body when it begins with {"filter"; anything
@@ -45,6 +53,10 @@ bool IsSearchRequest(QStringView item);
 // below at both ends, line breaks replaced by "&", every UTF-16 code unit at
 // or above U+0080 sent as "?".
 QByteArray SearchPostBody(const QString& item);
+
+// The host a work item goes to, in lower case: `apiHost` for a search
+// request, else the URL's host with its port; empty when there is none.
+QString WorkItemHost(const QString& item, const QString& apiHost);
 
 // What the last failed attempt of a worker met.
 enum class FetchFailure {
@@ -71,12 +83,21 @@ public:
     QByteArray html;
     QString statusText; // "успешно", or the failure text of the last failed attempt
     FetchFailure failure = FetchFailure::None; // of the last attempt
+    // The waits made before attempts, in order (empty when every retry went
+    // out at once).
+    std::vector<std::chrono::milliseconds> waits;
     FetchSettings settings;
+    // The run's shared back-off, told of 429, 503 and refused connections;
+    // none: the worker waits for itself alone.
+    std::shared_ptr<HostBackoff> Backoff;
 
 protected:
     void Execute() override;
 
 private:
     void RunAttempts(net::FetchClient& client);
+    std::chrono::milliseconds TroubleWaitFor(const net::FetchError& error);
     void HandOver();
+
+    int troubles_ = 0; // trouble failures so far: the next wait doubles
 };

@@ -372,12 +372,15 @@ void TScraper::SyncFiles() {
 TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
                                       const FinishedHandler& handle, OnError onError) {
     const auto lists = std::make_shared<WorkerLists>();
+    gate_.SetCeiling(std::chrono::milliseconds(sleepAfterStartMs + kPassSleepMs));
     bool done = false;
     while (!Terminated() && !done) {
         CheckSuspended();
         try {
             StartNextWorker(queue, *lists, sleepAfterStartMs);
             CollectFinishedWorker(*lists, handle);
+            for (const QString& line : gate_.Update(std::chrono::steady_clock::now()))
+                Log(line);
         } catch (const std::exception& e) {
             if (onError == OnError::EndPhase)
                 throw;
@@ -396,9 +399,11 @@ TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
 }
 
 // Takes the next item off `queue` and starts a worker for it, unless Limit
-// workers are running; a blank item counts for the progress and is dropped.
+// workers are running or the gate holds the item back; a blank item counts
+// for the progress and is dropped.
 void TScraper::StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs) {
-    if (lists.RunningCount() >= static_cast<std::size_t>(Limit) || queue.empty())
+    if (lists.RunningCount() >= static_cast<std::size_t>(Limit) || queue.empty() ||
+        !gate_.MayStart(queue.front(), std::chrono::steady_clock::now()))
         return;
     const QString item = std::move(queue.front());
     queue.pop_front();
@@ -406,7 +411,10 @@ void TScraper::StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAf
     Notify(&TScraper::PostProgress);
     if (IsBlankWorkItem(item))
         return;
-    lists.Start(std::make_shared<TScrapingThread2>(), item);
+    const auto worker = std::make_shared<TScrapingThread2>();
+    worker->Backoff = gate_.Backoff();
+    lists.Start(worker, item);
+    gate_.Started(std::chrono::steady_clock::now());
     SleepMs(sleepAfterStartMs);
 }
 

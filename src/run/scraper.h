@@ -12,6 +12,7 @@
 #include "run/run_journal.h"
 #include "run/run_summary.h"
 #include "run/seen_set.h"
+#include "run/start_gate.h"
 
 #include <QString>
 #include <QStringList>
@@ -160,4 +161,6 @@ private:
     LayoutWatch layoutWatch_;
     std::atomic<bool> ended_{false};
     std::atomic<bool> errorReported_{false};
+    // Holds new work items back while a host asks to wait, and sets the pace.
+    StartGate gate_;
 };

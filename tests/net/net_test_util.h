@@ -40,23 +40,29 @@ template <typename Reply> RawServer::Handler AnswerEach(Reply reply) {
 
 // Settings trusting the test CA. The time-outs are not meant to fire unless a
 // test shortens them; they stay long because many TLS handshakes at once
-// under ThreadSanitizer take seconds.
+// under ThreadSanitizer take seconds. The waits between attempts are a few
+// milliseconds, so that a site in trouble costs a test no real time.
 inline FetchSettings TestFetchSettings() {
     FetchSettings settings;
     settings.caFile = QString::fromStdString(TestCertificates().caCert);
     settings.connectTimeoutMs = 30000;
     settings.readTimeoutMs = 30000;
+    settings.waits.first = std::chrono::milliseconds(2);
+    settings.waits.most = std::chrono::milliseconds(8);
+    settings.waits.retryAfterMost = std::chrono::milliseconds(8);
     return settings;
 }
 
 struct WorkerRun {
     std::shared_ptr<WorkerLists> lists = std::make_shared<WorkerLists>();
+    std::shared_ptr<HostBackoff> backoff = std::make_shared<HostBackoff>();
 
     // Starts a worker the way the run does.
     std::shared_ptr<TScrapingThread2> Start(const std::string& url,
                                             const FetchSettings& settings = TestFetchSettings()) {
         auto worker = std::make_shared<TScrapingThread2>();
         worker->settings = settings;
+        worker->Backoff = backoff;
         lists->Start(worker, QString::fromStdString(url));
         return worker;
     }

@@ -27,6 +27,10 @@ const char* kUsage = R"(Usage: demo-site [options]
   --threads N           worker threads per listener, default 32
   --layout-change AT    serve card pages after the first AT in a changed layout: the
                         categories section loses its data-order="5" marker
+  --rate-limit N        answer at most N requests a second per host; the rest get 429
+                        with "Retry-After: 1"
+  --outage AT:SECONDS   close both listeners (connections refused) from AT seconds after
+                        the start for SECONDS seconds
   --log                 one line per request on standard error
   --exit-on-stdin-eof   stop when standard input reaches its end
   --dump-expected       print the expected data of the whole site as JSON and exit
@@ -107,6 +111,13 @@ int main(int argc, char** argv) {
             if (!number(0, LONG_MAX, &value))
                 return Usage("--layout-change needs a number of card pages");
             options.layoutChangeAt = value;
+        } else if (arg == "--rate-limit") {
+            if (!number(1, 1000000, &value))
+                return Usage("--rate-limit needs a number of requests a second");
+            options.rateLimit = static_cast<int>(value);
+        } else if (arg == "--outage") {
+            if (i + 1 >= argc || !(options.outage = demo::ParseOutage(argv[++i])))
+                return Usage("--outage needs AT:SECONDS (whole seconds, SECONDS above 0)");
         } else if (arg == "--log") {
             options.log = true;
         } else if (arg == "--exit-on-stdin-eof") {

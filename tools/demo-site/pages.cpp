@@ -522,6 +522,7 @@ std::string Pages::regions() const {
 std::string Pages::errorPage(int status) {
     const char* title = status == 404   ? "Страница не найдена"
                         : status == 400 ? "Неверный запрос"
+                        : status == 429 ? "Слишком много запросов"
                         : status == 500 ? "Внутренняя ошибка сервера"
                                         : "Ошибка";
     std::string out = kStyleHead;
@@ -538,6 +539,7 @@ std::string Pages::errorJson(int status, const std::string& message) {
     const char* code = status == 400   ? "INVALID_ARGUMENT"
                        : status == 404 ? "NOT_FOUND"
                        : status == 405 ? "METHOD_NOT_ALLOWED"
+                       : status == 429 ? "RESOURCE_EXHAUSTED"
                                        : "INTERNAL";
     return "{\"error\":{\"code\":" + std::to_string(status) + ",\"status\":\"" + code +
            "\",\"message\":" + JsonString(message) + "}}";

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "pages.h"
+#include "rate_limit.h"
 #include "site_model.h"
 
 #include <httplib.h>
@@ -50,6 +51,8 @@ const char* Reason(int status) {
         return "Payload Too Large";
     case 414:
         return "URI Too Long";
+    case 429:
+        return "Too Many Requests";
     default:
         return status >= 500 ? "Internal Server Error" : "Error";
     }
@@ -158,7 +161,7 @@ public:
     }
     // Every card's count, or only the count of `card` (zero when never
     // requested) when it is not empty.
-    std::string json(const std::string& card) const {
+    nlohmann::ordered_json json(const std::string& card) const {
         static const char* kNames[] = {"professionals", "listing", "card",           "cities",
                                        "regions",       "search",  "searchRejected", "notFound"};
         nlohmann::ordered_json doc;
@@ -173,7 +176,7 @@ public:
             for (const auto& [slug, count] : cards_)
                 doc["cards"][slug] = count;
         }
-        return doc.dump() + "\n";
+        return doc;
     }
 
 private:
@@ -205,12 +208,14 @@ public:
             return 1;
         }
         webPort_ = webPort;
-        std::thread webThread([this] { web_.listen_after_bind(); });
-        std::thread apiThread([this] { api_.listen_after_bind(); });
-        for (int i = 0; i < 5000 && !(web_.is_running() && api_.is_running()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        apiPort_ = apiPort;
+        startListeners();
         std::printf("web=127.0.0.1:%d api=127.0.0.1:%d\n", webPort, apiPort);
         std::fflush(stdout);
+        std::unique_ptr<Outage> outage;
+        if (options_.outage)
+            outage = std::make_unique<Outage>(
+                *options_.outage, [this] { closeListeners(); }, [this] { reopenListeners(); });
 
         sigset_t signals;
         sigemptyset(&signals);
@@ -221,25 +226,57 @@ public:
             const timespec wait{0, 200 * 1000 * 1000};
             if (sigtimedwait(&signals, nullptr, &wait) > 0)
                 break;
-            if (!web_.is_running() || !api_.is_running()) {
+            if (reopenFailed_.load()) {
+                std::fprintf(stderr, "demo-site: cannot listen again after the outage\n");
+                code = 1;
+                break;
+            }
+            if (!listenersDown_.load() && (!web_.is_running() || !api_.is_running())) {
                 std::fprintf(stderr, "demo-site: a listener stopped unexpectedly\n");
                 code = 1;
                 break;
             }
         }
+        outage.reset(); // an outage under way ends with its listeners as they are
         {
             std::lock_guard<std::mutex> lock(stopMutex_);
             stopping_ = true;
         }
         stopCondition_.notify_all();
-        web_.stop();
-        api_.stop();
-        webThread.join();
-        apiThread.join();
+        closeListeners();
         return code;
     }
 
 private:
+    void startListeners() {
+        webThread_ = std::thread([this] { web_.listen_after_bind(); });
+        apiThread_ = std::thread([this] { api_.listen_after_bind(); });
+        for (int i = 0; i < 5000 && !(web_.is_running() && api_.is_running()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // Closes both listening sockets (new connections are refused at once;
+    // open ones end at their next request) and waits for their threads.
+    void closeListeners() {
+        listenersDown_.store(true);
+        web_.stop();
+        api_.stop();
+        if (webThread_.joinable())
+            webThread_.join();
+        if (apiThread_.joinable())
+            apiThread_.join();
+    }
+
+    // The end of an outage: the same ports again.
+    void reopenListeners() {
+        if (bind(web_, webPort_) < 0 || bind(api_, apiPort_) < 0) {
+            reopenFailed_.store(true);
+            return;
+        }
+        startListeners();
+        listenersDown_.store(false);
+    }
+
     static int bind(httplib::Server& server, int port) {
         if (port == 0)
             return server.bind_to_any_port("127.0.0.1");
@@ -251,6 +288,21 @@ private:
         server.new_task_queue = [threads] {
             return new httplib::ThreadPool(static_cast<size_t>(threads));
         };
+        if (options_.rateLimit > 0) {
+            // Before any route: requests over the limit are answered here.
+            server.set_pre_routing_handler(
+                [this, web](const httplib::Request& req, httplib::Response& res) {
+                    if (PathOf(req).rfind("/__demo/", 0) == 0 || rateLimit_.admit(web ? 0 : 1))
+                        return httplib::Server::HandlerResponse::Unhandled;
+                    res.status = 429;
+                    res.set_header("Retry-After", std::to_string(RateLimit::kRetryAfter.count()));
+                    if (web)
+                        res.set_content(Pages::errorPage(429), kHtml);
+                    else
+                        res.set_content(Pages::errorJson(429, Reason(429)), kJson);
+                    return httplib::Server::HandlerResponse::Handled;
+                });
+        }
         server.set_tcp_nodelay(true);
         server.set_keep_alive_max_count(1000);
         server.set_keep_alive_timeout(5);
@@ -457,13 +509,16 @@ private:
                  kJson);
         });
         web_.Get("/__demo/stats", [this](const httplib::Request& req, httplib::Response& res) {
-            Send(req, res, stats_.json(ToLowerAscii(req.get_param_value("card"))), kJson);
+            nlohmann::ordered_json doc = stats_.json(ToLowerAscii(req.get_param_value("card")));
+            doc["rateLimit"] = rateLimit_.json();
+            Send(req, res, doc.dump() + "\n", kJson);
         });
         web_.Post("/__demo/reset", [this](const httplib::Request& req, httplib::Response& res) {
             for (auto& hits : faultHits_)
                 hits.store(0);
             cardPagesServed_.store(0);
             stats_.reset();
+            rateLimit_.reset();
             Send(req, res, "{\"ok\":true}\n", kJson);
         });
     }
@@ -557,7 +612,13 @@ private:
     std::vector<std::atomic<int>> faultHits_;
     std::atomic<long> cardPagesServed_{0};
     Stats stats_;
+    RateLimit rateLimit_{options_.rateLimit};
     int webPort_ = 0;
+    int apiPort_ = 0;
+    std::thread webThread_;
+    std::thread apiThread_;
+    std::atomic<bool> listenersDown_{false};
+    std::atomic<bool> reopenFailed_{false};
     std::mutex stopMutex_;
     std::condition_variable stopCondition_;
     bool stopping_ = false;

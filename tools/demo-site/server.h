@@ -2,8 +2,10 @@
 // The two HTTPS listeners of the demo site and their routes.
 
 #include "certs.h"
+#include "outage.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace demo {
@@ -18,6 +20,8 @@ struct Options {
     int slowMs = 2000;
     int threads = 32; // worker threads per listener
     bool log = false;
+    int rateLimit = 0;                 // requests a second per host; 0: no limit
+    std::optional<OutageTimes> outage; // both listeners closed for a while
     bool exitOnStdinEof = false;
     // Card pages served after this many are served in the changed layout
     // (Pages::cardPage); -1: never.
