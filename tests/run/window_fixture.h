@@ -135,8 +135,15 @@ protected:
     // meanwhile.
     void Release() { form_->CurrentRun->Resume(); }
 
+    // The run's end display has been shown and its thread has returned (the
+    // thread returns just after the display, so a test may look at either).
     bool WaitRunEnd(int timeoutMs = 30000) {
-        return WaitUntil([&] { return !form_->RunActive(); }, timeoutMs);
+        return WaitUntil(
+            [&] {
+                return !form_->RunActive() &&
+                       (!form_->CurrentRun || form_->CurrentRun->Finished());
+            },
+            timeoutMs);
     }
 
     // Ends a run that a failed test left behind.
