@@ -10,6 +10,7 @@
 // for comparison. Prints the process's peak resident memory (VmHWM) before
 // and after the handling, the time it took and the cards it queued. One
 // response per process, so that each peak is that response's own.
+#include "peak_memory.h"
 #include "reference_readers.h"
 #include "sample_pages.h"
 
@@ -25,17 +26,6 @@
 #include <string>
 
 namespace {
-
-// The process's peak resident memory in KiB, from /proc/self/status.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
 
 struct NamedShape {
     const char* name;
@@ -82,7 +72,8 @@ int main(int argc, char** argv) {
             }
         }
     } else {
-        HandleListingResponse(item, StreamToText(body), webHost, {}, listing, cards, seen);
+        QueuedSearches queued;
+        HandleListingResponse(item, StreamToText(body), webHost, {}, listing, queued, cards, seen);
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     const long after = PeakKiB();

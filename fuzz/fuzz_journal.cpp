@@ -42,14 +42,6 @@ Taken Take(const JournalState& s) {
             s.gone.size()};
 }
 
-QByteArray Tagged(char type, const QString& text) {
-    QByteArray payload(1, type);
-    const QByteArray utf8 = text.toUtf8();
-    for (int i = 0; i < 4; ++i)
-        payload.append(static_cast<char>((utf8.size() >> (8 * i)) & 0xFF));
-    return payload + utf8;
-}
-
 struct Original {
     QByteArray bytes;
     std::vector<qsizetype> ends; // where each record ends
@@ -73,9 +65,9 @@ const Original& TheOriginal() {
                 seeds[0], {next},
                 {QStringLiteral("https://w.test/pro/y"), QStringLiteral("https://w.test/pro/z")}),
             JournalItemPayload(next, {}, {}),
-            QByteArray(1, 'H'),
-            Tagged('F', QStringLiteral("/f/data1.csv")),
-            Tagged('G', QStringLiteral("https://w.test/pro/y"))};
+            JournalHandedOverPayload(),
+            JournalResultFilePayload(QStringLiteral("/f/data1.csv")),
+            JournalGonePayload(QStringLiteral("https://w.test/pro/y"))};
         Original o;
         for (const QByteArray& payload : payloads) {
             o.bytes += JournalFrame(payload);

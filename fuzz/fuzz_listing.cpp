@@ -60,19 +60,6 @@ struct Phase1 {
     }
 };
 
-// The cards a run queues from `urls`, added one by one.
-WorkQueue QueuedOneByOne(const std::vector<QString>& urls) {
-    WorkQueue cards;
-    SeenSet seen;
-    for (const QString& url : urls) {
-        if (!seen.Contains(url)) {
-            cards.push_back(url);
-            seen.Insert(url);
-        }
-    }
-    return cards;
-}
-
 void CheckAgainstReferences(const QString& response) {
     const std::vector<QString> pageUrls = CardUrlsFromPage(response);
     const std::vector<QString> expectedPageUrls = reference::CardUrlsFromPage(response);
@@ -88,8 +75,9 @@ void CheckAgainstReferences(const QString& response) {
     Phase1 run;
     ResponseOutcome outcome;
     FUZZ_CHECK(run.Handle(kSearchItem, response, outcome));
-    FUZZ_CHECK(run.cards ==
-               QueuedOneByOne(response.contains(u"<html") ? expectedPageUrls : expectedSearchUrls));
+    FUZZ_CHECK(run.cards == reference::QueuedOneByOne(response.contains(u"<html")
+                                                          ? expectedPageUrls
+                                                          : expectedSearchUrls));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "run/card_extractor.h"
 #include "run/requests.h"
+#include "run/seen_set.h"
 #include "text/extract.h"
 #include "text/html_text.h"
 #include "text/json_reader.h"
@@ -165,6 +166,19 @@ inline std::vector<QString> CardUrlsFromSearchResponse(QStringView response,
     for (std::size_t i = 0; i < count; ++i)
         urls.push_back(CardUrl(webHost, JsonMemberText(JsonElement(*resources, i), "slug")));
     return urls;
+}
+
+// The cards a run queues from `urls`, added one by one.
+inline WorkQueue QueuedOneByOne(const std::vector<QString>& urls) {
+    WorkQueue cards;
+    SeenSet seen;
+    for (const QString& url : urls) {
+        if (!seen.Contains(url)) {
+            cards.push_back(url);
+            seen.Insert(url);
+        }
+    }
+    return cards;
 }
 
 } // namespace reference

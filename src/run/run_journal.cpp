@@ -241,6 +241,22 @@ QByteArray JournalItemPayload(const QString& item, const std::vector<QString>& q
     return payload;
 }
 
+QByteArray JournalHandedOverPayload() {
+    return QByteArray(1, kHandedOver);
+}
+
+QByteArray JournalResultFilePayload(const QString& path) {
+    QByteArray payload(1, kResultFile);
+    PutText(payload, path);
+    return payload;
+}
+
+QByteArray JournalGonePayload(const QString& url) {
+    QByteArray payload(1, kGone);
+    PutText(payload, url);
+    return payload;
+}
+
 QByteArray JournalFrame(const QByteArray& payload) {
     QByteArray record;
     record.reserve(kHeaderBytes + payload.size());
@@ -382,19 +398,15 @@ void RunJournal::ItemHandled(const QString& item, const std::vector<QString>& qu
 }
 
 void RunJournal::HandedOver() {
-    Append(QByteArray(1, kHandedOver), true);
+    Append(JournalHandedOverPayload(), true);
 }
 
 void RunJournal::ResultFile(const QString& path) {
-    QByteArray payload(1, kResultFile);
-    PutText(payload, path);
-    Append(payload, true);
+    Append(JournalResultFilePayload(path), true);
 }
 
 void RunJournal::Gone(const QString& url) {
-    QByteArray payload(1, kGone);
-    PutText(payload, url);
-    Append(payload, false);
+    Append(JournalGonePayload(url), false);
 }
 
 void RunJournal::Sync() {

@@ -119,4 +119,7 @@ private:
 QByteArray JournalSettingsPayload(const RunSettings& settings, std::uint32_t version = 1);
 QByteArray JournalItemPayload(const QString& item, const std::vector<QString>& queued,
                               const std::vector<QString>& cards);
+QByteArray JournalHandedOverPayload();
+QByteArray JournalResultFilePayload(const QString& path);
+QByteArray JournalGonePayload(const QString& url);
 QByteArray JournalFrame(const QByteArray& payload);

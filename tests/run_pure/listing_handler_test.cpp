@@ -297,19 +297,6 @@ void PrintTo(const Page& page, std::ostream* os) {
 
 class PageCardUrls : public testing::TestWithParam<Page> {};
 
-// The cards a run queues from `urls`, added one by one.
-WorkQueue QueuedOneByOne(const std::vector<QString>& urls) {
-    WorkQueue cards;
-    SeenSet seen;
-    for (const QString& url : urls) {
-        if (!seen.Contains(url)) {
-            cards.push_back(url);
-            seen.Insert(url);
-        }
-    }
-    return cards;
-}
-
 } // namespace
 
 TEST_P(PageCardUrls, AgreeWithTheBlockByBlockReading) {
@@ -323,7 +310,7 @@ TEST_P(PageCardUrls, AgreeWithTheBlockByBlockReading) {
     }
     Phase1 run;
     run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), page);
-    EXPECT_EQ(run.cards, QueuedOneByOne(expected));
+    EXPECT_EQ(run.cards, reference::QueuedOneByOne(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -380,7 +367,7 @@ TEST_P(SearchCardUrls, AgreeWithTheWholeDocumentReading) {
     EXPECT_EQ(CardUrlsFromSearchResponse(response, kHost), expected);
     Phase1 run;
     run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), response);
-    EXPECT_EQ(run.cards, QueuedOneByOne(expected));
+    EXPECT_EQ(run.cards, reference::QueuedOneByOne(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -31,15 +31,6 @@ const QString kMoscow = ListingUrl(u"web.test"_s, u"santehniki"_s, PercentEncode
 const QString kKazan = ListingUrl(u"web.test"_s, u"santehniki"_s, PercentEncodeCity(u"Казань"_s));
 const QString kPage2 = SearchRequestBody(u"6280"_s, u"msk"_s, u"T2"_s);
 
-QByteArray Tagged(char type, const QString& text) {
-    QByteArray payload(1, type);
-    const QByteArray utf8 = text.toUtf8();
-    const auto size = static_cast<std::uint32_t>(utf8.size());
-    for (int i = 0; i < 4; ++i)
-        payload.append(static_cast<char>((size >> (8 * i)) & 0xFF));
-    return payload + utf8;
-}
-
 // A whole run's journal, record by record: the Kazan page fails, Moscow's
 // first page queues a second one, the hand-over, the file, a card gone.
 std::vector<QByteArray> RunRecords() {
@@ -48,9 +39,9 @@ std::vector<QByteArray> RunRecords() {
             JournalFrame(JournalItemPayload(
                 kMoscow, {kPage2}, {u"https://web.test/pro/a"_s, u"https://web.test/pro/b"_s})),
             JournalFrame(JournalItemPayload(kPage2, {}, {u"https://web.test/pro/c"_s})),
-            JournalFrame(QByteArray(1, 'H')),
-            JournalFrame(Tagged('F', u"/data/data1.csv"_s)),
-            JournalFrame(Tagged('G', u"https://web.test/pro/b"_s))};
+            JournalFrame(JournalHandedOverPayload()),
+            JournalFrame(JournalResultFilePayload(u"/data/data1.csv"_s)),
+            JournalFrame(JournalGonePayload(u"https://web.test/pro/b"_s))};
 }
 
 JournalRead Read(const QByteArray& bytes, JournalReading reading = JournalReading::Replay) {
