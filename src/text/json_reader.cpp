@@ -479,7 +479,10 @@ private:
             inArray_ = false;
         } else if (depth_ == 2) {
             if (inElement_) {
+                // The element's members end here: a value at member depth
+                // later (in a root member after the array) is not one.
                 inElement_ = false;
+                memberNext_ = false;
                 EndElement();
             }
         } else if (depth_ >= 3 && writer_.Active()) {

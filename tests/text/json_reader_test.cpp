@@ -260,6 +260,10 @@ INSTANTIATE_TEST_SUITE_P(
         Response{"array then null", R"({"resources":[{"slug":"a"}],"resources":null})"},
         Response{"number then array",
                  R"({"resources":7,"x":[1],"resources":[{"slug":"x"}],"y":{"resources":5}})"},
+        // Values after the array at the depths of its elements and members.
+        Response{"containers after the array",
+                 R"({"resources":[{"slug":"a"},{"slug":[]}],"":{"":[1,{"k":2},"s"],)"
+                 R"("x":[[{"slug":"z"}],{"slug":{"q":1}}]},"z":[{"slug":"w"}]})"},
         Response{"slug twice", R"({"resources":[{"slug":"a","slug":"b"},)"
                                R"({"slug":{"x":1},"id":2,"slug":3},{"slug":"a","slug":[1,2]},)"
                                R"({"slug":[{"a":1}],"slug":"c"}]})"},
