@@ -27,6 +27,22 @@ QString SystemReason(int error) {
     throw std::runtime_error(QString::fromLatin1(format).arg(path, reason).toStdString());
 }
 
+// What a result file begins with: the byte order mark and the header line.
+QByteArray HeadBytes() {
+    return QByteArray("\xEF\xBB\xBF") + (CsvHeader() + kLineEnd).toUtf8();
+}
+
+// open(2) of `path`, retried when a signal cuts it short; -1 and errno on
+// failure.
+int OpenRetrying(const QString& path, int flags) {
+    const QByteArray native = QFile::encodeName(path);
+    int fd = -1;
+    do {
+        fd = ::open(native.constData(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 void AppendField(QString& row, const QString& value) {
     row.append(QLatin1Char('"'));
     row.append(CsvFieldText(value));
@@ -76,7 +92,7 @@ QString FormatCsvRow(const CardRecord& card) {
 
 ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
     ResultRows rows;
-    const QByteArray head = QByteArray("\xEF\xBB\xBF") + (CsvHeader() + kLineEnd).toUtf8();
+    const QByteArray head = HeadBytes();
     // The header, or a beginning of it: a file cut off inside its header
     // holds no row.
     const QByteArray start = device.read(head.size());
@@ -145,20 +161,14 @@ ResultFile::~ResultFile() {
 void ResultFile::Open(const QString& path) {
     Close();
     path_ = QFileInfo(path).absoluteFilePath();
-    const QByteArray native = QFile::encodeName(path_);
-    int fd = -1;
-    do {
-        fd = ::open(native.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(path_, O_RDWR | O_CREAT | O_TRUNC);
     if (fd < 0)
         Fail("Cannot create file \"%1\". %2", path_, SystemReason(errno));
     fd_ = fd;
     size_ = 0;
 
-    QByteArray head("\xEF\xBB\xBF");
-    head.append((CsvHeader() + kLineEnd).toUtf8());
     try {
-        WriteAll(head);
+        WriteAll(HeadBytes());
     } catch (...) {
         Close();
         throw;
@@ -185,11 +195,7 @@ std::vector<QString> ResultFile::Continue(const QString& path) {
         return {};
     }
     path_ = absolute;
-    const QByteArray native = QFile::encodeName(path_);
-    int fd = -1;
-    do {
-        fd = ::open(native.constData(), O_RDWR | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(path_, O_RDWR);
     if (fd < 0)
         Fail("Cannot open file \"%1\". %2", path_, SystemReason(errno));
     // A line the interruption cut short goes; the rows before it stay.

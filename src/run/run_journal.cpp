@@ -1,5 +1,6 @@
 #include "run/run_journal.h"
 
+#include "core/platform.h"
 #include "run/requests.h"
 
 #include <QDir>
@@ -345,7 +346,7 @@ RunJournal::~RunJournal() {
 std::unique_ptr<RunJournal> RunJournal::Create(const QString& folder, std::uint32_t tick,
                                                const RunSettings& settings) {
     for (std::uint32_t n = tick;; ++n) {
-        const QString path = QDir(folder).absoluteFilePath(QStringLiteral("run-%1.journal").arg(n));
+        const QString path = QDir(folder).absoluteFilePath(TickFileName("run-%d.journal", n));
         const int fd = ::open(QFile::encodeName(path).constData(),
                               O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST && n - tick < 1000)

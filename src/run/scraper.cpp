@@ -315,13 +315,9 @@ bool TScraper::ContinueJournal() {
         Log(QStringLiteral("Продолжаем прерванный сбор: найдено карточек %1, продолжаем поиск")
                 .arg(found));
     } else {
-        std::int64_t rows = 0;
-        QFile file(resultPath_);
-        if (file.open(QIODevice::ReadOnly))
-            rows = ScanResultRows(file, false).count;
         Log(QStringLiteral("Продолжаем прерванный сбор: файл %1, записано карточек %2 из %3")
                 .arg(resultPath_)
-                .arg(rows)
+                .arg(ResumeRows)
                 .arg(found));
     }
     return true;

@@ -68,11 +68,13 @@ public:
 
     // Set by the window before the start. ResumeJournal: the journal of an
     // interrupted run to continue instead of starting anew (an untrusted one
-    // is reported and set aside, and the run starts anew). BadJournals:
+    // is reported and set aside, and the run starts anew); ResumeRows: the
+    // rows its result file held when it was found. BadJournals:
     // journals found untrusted; the run says so and renames them to
     // "<name>.bad". NoRunToResume: a run to continue was asked for and none
     // was found; the run says so.
     QString ResumeJournal;
+    std::int64_t ResumeRows = 0;
     QStringList BadJournals;
     bool NoRunToResume = false;
 

@@ -48,6 +48,7 @@ void TMainForm::StartButtonClick() {
     // An interrupted run of the same hosts and selection may be continued.
     // Batch mode looks for one only when --resume asks, and does not ask.
     QString resume;
+    std::int64_t resumeRows = 0;
     QStringList untrusted;
     bool noRunToResume = false;
     if (!Config().Batch || Config().Resume) {
@@ -55,14 +56,16 @@ void TMainForm::StartButtonClick() {
         untrusted = found.untrusted;
         if (found.journal.isEmpty())
             noRunToResume = Config().Batch;
-        else if (Config().Batch || AskToContinue(found))
+        else if (Config().Batch || AskToContinue(found)) {
             resume = found.journal;
-        else
+            resumeRows = found.rows;
+        } else
             QFile::remove(found.journal); // its result file stays
     }
     auto run = std::make_shared<TScraper>();
     CurrentRun = run;
     run->ResumeJournal = resume;
+    run->ResumeRows = resumeRows;
     run->BadJournals = untrusted;
     run->NoRunToResume = noRunToResume;
     run->LogsMemo = LogsMemo;

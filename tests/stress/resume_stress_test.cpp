@@ -196,9 +196,20 @@ TEST_F(RunWindowTest, StopAndStartAgainContinuesTheRunToOneCompleteFile) {
         ASSERT_TRUE(WaitRunEnd(120000));
         const QStringList lines = Lines();
         if (interrupted) {
-            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& line) {
-                return line.startsWith(QStringLiteral("Продолжаем прерванный сбор: "));
-            })) << lines.join('\n').toStdString();
+            // The run's one line with the figures the question showed.
+            const UnfinishedRun& q = lastQuestion_;
+            const QString line =
+                q.resultPath.isEmpty()
+                    ? QStringLiteral("Продолжаем прерванный сбор: найдено карточек %1, продолжаем "
+                                     "поиск")
+                          .arg(q.cards)
+                    : QStringLiteral("Продолжаем прерванный сбор: файл %1, записано карточек %2 "
+                                     "из %3")
+                          .arg(q.resultPath)
+                          .arg(q.rows)
+                          .arg(q.cards);
+            EXPECT_EQ(lines.filter(QStringLiteral("Продолжаем прерванный сбор")), QStringList{line})
+                << lines.join('\n').toStdString();
         }
         if (lines.contains(kDone))
             break; // ended by itself, before or without a stop
