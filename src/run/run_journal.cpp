@@ -240,16 +240,19 @@ bool LockNow(int fd, int operation) {
     return result == 0;
 }
 
-// The first free "<path>.bad", "<path>.bad2", ...
-QString BadName(const QString& path) {
+// Renames `path` to the first free "<path>.bad", "<path>.bad2", ...
+SetAsideOutcome RenameAside(const QString& path) {
     QString target = path + QStringLiteral(".bad");
     for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
         target = path + QStringLiteral(".bad") + QString::number(n);
-    return target;
-}
-
-QString Reason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    SetAsideOutcome outcome;
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) == 0) {
+        outcome.renamed = true;
+        outcome.target = target;
+    } else {
+        outcome.error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return outcome;
 }
 
 } // namespace
@@ -393,17 +396,8 @@ SetAsideOutcome SetAsideJournal(const QString& path) {
         return outcome;
     } catch (const std::exception&) {
         // Not even open for writing (a read-only folder or file): the rename
-        // below says why it cannot be set aside, if it cannot.
-        SetAsideOutcome outcome;
-        const QString target = BadName(path);
-        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) ==
-            0) {
-            outcome.renamed = true;
-            outcome.target = target;
-        } else {
-            outcome.error = Reason(errno);
-        }
-        return outcome;
+        // says why it cannot be set aside, if it cannot.
+        return RenameAside(path);
     }
     return journal->SetAside();
 }
@@ -580,15 +574,7 @@ void RunJournal::Remove() {
 }
 
 SetAsideOutcome RunJournal::SetAside() {
-    SetAsideOutcome outcome;
-    const QString target = BadName(path_);
-    if (::rename(QFile::encodeName(path_).constData(), QFile::encodeName(target).constData()) ==
-        0) {
-        outcome.renamed = true;
-        outcome.target = target;
-    } else {
-        outcome.error = Reason(errno);
-    }
+    const SetAsideOutcome outcome = RenameAside(path_);
     Close();
     return outcome;
 }

@@ -29,19 +29,6 @@ std::uint32_t OldTick() {
 
 class ContinuedRunTest : public RunWindowTest {
 protected:
-    // A run of the selection stopped after its first card: its journal.
-    QString StoppedRun() {
-        form_->StartButtonClick();
-        EXPECT_TRUE(HoldAfterLine([](const QString& l) {
-            return l.startsWith(kCardPrefix) && l.endsWith(QStringLiteral(": успешно"));
-        }));
-        Release();
-        form_->StopButtonClick();
-        EXPECT_TRUE(WaitRunEnd());
-        const QStringList journals = ws_.files(QStringLiteral("run-*.journal"));
-        EXPECT_EQ(journals.size(), 1);
-        return ws_.path(journals.value(0));
-    }
     // START that starts nothing: the line it leaves, START enabled again.
     void ExpectRefused(const QString& line) {
         const auto run = form_->CurrentRun;

@@ -140,8 +140,7 @@ protected:
     bool WaitRunEnd(int timeoutMs = 30000) {
         return WaitUntil(
             [&] {
-                return !form_->RunActive() &&
-                       (!form_->CurrentRun || form_->CurrentRun->Finished());
+                return !form_->RunActive() && (!form_->CurrentRun || form_->CurrentRun->Finished());
             },
             timeoutMs);
     }
@@ -158,6 +157,21 @@ protected:
                 return !form_->RunActive();
             },
             30000);
+    }
+
+    // A run of the selection stopped after its first card; the path of the
+    // journal it leaves.
+    QString StoppedRun() {
+        form_->StartButtonClick();
+        EXPECT_TRUE(HoldAfterLine([](const QString& l) {
+            return l.startsWith(kCardPrefix) && l.endsWith(QStringLiteral(": успешно"));
+        }));
+        Release();
+        form_->StopButtonClick();
+        EXPECT_TRUE(WaitRunEnd());
+        const QStringList journals = ws_.files(QStringLiteral("run-*.journal"));
+        EXPECT_EQ(journals.size(), 1);
+        return ws_.path(journals.value(0));
     }
 
     // The path named by the "Данные будут записываться в файл " line.
