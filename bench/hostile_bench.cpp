@@ -4,8 +4,8 @@
 #include "reference_readers.h"
 #include "sample_pages.h"
 
-#include "run/card_extractor.h"
-#include "run/listing_handler.h"
+#include "site/card_extractor.h"
+#include "site/listing_handler.h"
 #include "text/html_text.h"
 
 #include <benchmark/benchmark.h>

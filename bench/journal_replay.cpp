@@ -19,8 +19,8 @@
 // resident memory (VmHWM). One step per process, so each peak is its own.
 #include "peak_memory.h"
 
-#include "run/requests.h"
-#include "run/run_journal.h"
+#include "site/requests.h"
+#include "store/run_journal.h"
 
 #include <QFile>
 #include <QFileInfo>

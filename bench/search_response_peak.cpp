@@ -14,8 +14,8 @@
 #include "reference_readers.h"
 #include "sample_pages.h"
 
-#include "run/listing_handler.h"
-#include "run/requests.h"
+#include "site/listing_handler.h"
+#include "site/requests.h"
 #include "text/html_text.h"
 
 #include <chrono>
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
         }
     } else {
         QueuedSearches queued;
-        HandleListingResponse(item, StreamToText(body), webHost, {}, listing, queued, cards, seen);
+        CardQueueCollector collector(cards, seen);
+        HandleListingResponse(item, StreamToText(body), webHost, {}, listing, queued, collector);
     }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     const long after = PeakKiB();

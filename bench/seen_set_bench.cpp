@@ -2,7 +2,7 @@
 // one lookup (present or absent URL) with N URLs in the set.
 #include "sample_pages.h"
 
-#include "run/seen_set.h"
+#include "store/seen_set.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // the per-response work of a run.
 #include "sample_pages.h"
 
-#include "run/card_extractor.h"
-#include "run/listing_handler.h"
+#include "site/card_extractor.h"
+#include "site/listing_handler.h"
 #include "text/html_text.h"
 
 #include <benchmark/benchmark.h>

@@ -4,8 +4,8 @@
 #include "fuzz_support.h"
 #include "reference_readers.h"
 
-#include "run/card_extractor.h"
-#include "run/result_file.h"
+#include "site/card_extractor.h"
+#include "store/result_file.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // the original did, never as anything else.
 #include "fuzz_support.h"
 
-#include "run/requests.h"
-#include "run/run_journal.h"
+#include "site/requests.h"
+#include "store/run_journal.h"
 
 #include <QBuffer>
 

@@ -3,6 +3,7 @@
 // slugs of "resources" read without the document must be the document's.
 #include "fuzz_support.h"
 
+#include "site/search_answer.h"
 #include "text/json_reader.h"
 
 #include <string>

@@ -6,8 +6,8 @@
 #include "fuzz_support.h"
 #include "reference_readers.h"
 
-#include "run/listing_handler.h"
-#include "run/requests.h"
+#include "site/listing_handler.h"
+#include "site/requests.h"
 
 #include <QStringList>
 
@@ -36,8 +36,9 @@ struct Phase1 {
         const std::size_t cardsBefore = cards.size();
         const std::size_t seenBefore = seen.size();
         try {
+            CardQueueCollector collector(cards, seen);
             outcome = HandleListingResponse(item, response, kWebHost, kCategoryIds, listing, queued,
-                                            cards, seen);
+                                            collector);
         } catch (const std::runtime_error&) {
             // Nothing queued or collected for a response that raised.
             FUZZ_CHECK(listing.size() == listingBefore);

@@ -6,9 +6,9 @@
 // on hostile input. Used by the fuzz targets, the unit tests and the
 // benchmarks; not part of the program.
 
-#include "run/card_extractor.h"
-#include "run/requests.h"
-#include "run/seen_set.h"
+#include "site/card_extractor.h"
+#include "site/requests.h"
+#include "store/seen_set.h"
 #include "text/extract.h"
 #include "text/html_text.h"
 #include "text/json_reader.h"

@@ -1,6 +1,7 @@
-// Entry point: reads the command line, starts the application and shows the
-// main window.
+// Entry point: reads the command line, then runs the window, or batch mode
+// without one.
 
+#include "app/batch_mode.h"
 #include "core/config.h"
 #include "core/thread_base.h"
 #include "ui/main_form.h"
@@ -14,6 +15,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+
+namespace {
+
+int RunWindow(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("directory-scraper"));
+    QApplication::setApplicationVersion(QStringLiteral(DIRECTORY_SCRAPER_VERSION));
+    QApplication::setApplicationDisplayName(WindowCaption(Config().WebHost));
+    auto MainForm = std::make_unique<TMainForm>();
+    MainForm->show();
+    return QApplication::exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // A file size limit must show up as a failed write of the result file,
@@ -38,24 +53,7 @@ int main(int argc, char** argv) {
         return commandLine.exitCode;
     }
     Config() = commandLine.config;
-    // Batch mode shows no window.
-    if (Config().Batch)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("directory-scraper"));
-    QApplication::setApplicationVersion(QStringLiteral(DIRECTORY_SCRAPER_VERSION));
-    QApplication::setApplicationDisplayName(WindowCaption(Config().WebHost));
-
-    auto MainForm = std::make_unique<TMainForm>();
-    // Batch mode shows no window: the start-up checks that showing it would
-    // make run directly, and the log is not laid out and painted line by
-    // line for nobody to see.
-    if (Config().Batch)
-        MainForm->FormShow();
-    else
-        MainForm->show();
-    const int code = QApplication::exec();
+    const int code = Config().Batch ? RunBatchMode(argc, argv) : RunWindow(argc, argv);
 
     // Workers of a stopped run may still wait for their answers (and a run
     // that did not end in time after the window closed, for the window):

@@ -106,7 +106,10 @@ void TThread::CheckSuspended() {
 
 void TThread::Synchronize(const std::function<void()>& fn) {
     RunOnWindowThread(fn);
-    CheckSuspended();
+    // Only the thread itself stops at its gate; the window thread running a
+    // notification for it directly must not.
+    if (std::this_thread::get_id() == runningOn_.load())
+        CheckSuspended();
 }
 
 // Qt's event queue synchronises through primitives that thread checkers do

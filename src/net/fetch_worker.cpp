@@ -1,8 +1,7 @@
 #include "net/fetch_worker.h"
 
-#include "text/extract.h"
-
 #include "net/fetch_client.h"
+#include "site/requests.h"
 
 #include <exception>
 #include <optional>
@@ -20,44 +19,6 @@ bool BlankBody(const QByteArray& body) {
 }
 
 } // namespace
-
-bool IsSearchRequest(QStringView item) {
-    return item.startsWith(u"{\"filter\"");
-}
-
-QByteArray SearchPostBody(const QString& item) {
-    const QStringView body = TrimControl(item);
-    QByteArray bytes;
-    bytes.reserve(body.size());
-    for (qsizetype i = 0; i < body.size(); ++i) {
-        const char16_t c = body[i].unicode();
-        if (c == u'\r' || c == u'\n') {
-            bytes.append('&');
-            if (c == u'\r' && i + 1 < body.size() && body[i + 1] == u'\n')
-                ++i; // CR LF is one line break
-        } else {
-            bytes.append(c < 0x80 ? static_cast<char>(c) : '?');
-        }
-    }
-    return bytes;
-}
-
-QString WorkItemHost(const QString& item, const QString& apiHost) {
-    if (IsSearchRequest(item))
-        return apiHost.toLower();
-    const qsizetype scheme = item.indexOf(u"://");
-    if (scheme < 0)
-        return {};
-    const qsizetype start = scheme + 3;
-    qsizetype end = start;
-    while (end < item.size() && item[end] != u'/' && item[end] != u'?' && item[end] != u'#')
-        ++end;
-    QStringView authority = QStringView(item).mid(start, end - start);
-    const qsizetype at = authority.lastIndexOf(u'@');
-    if (at >= 0)
-        authority = authority.mid(at + 1); // user information is not the host
-    return authority.toString().toLower();
-}
 
 void TScrapingThread2::Execute() {
     // Every way out passes through the hand-over, then releases the client.

@@ -45,19 +45,6 @@ struct FetchSettings {
     RetryWaitSettings waits;                  // between attempts when the site is in trouble
 };
 
-// A work item is a search request body when it begins with {"filter"; anything
-// else is a URL to GET.
-bool IsSearchRequest(QStringView item);
-
-// The bytes posted for a search request: trimmed of characters of code 32 and
-// below at both ends, line breaks replaced by "&", every UTF-16 code unit at
-// or above U+0080 sent as "?".
-QByteArray SearchPostBody(const QString& item);
-
-// The host a work item goes to, in lower case: `apiHost` for a search
-// request, else the URL's host with its port; empty when there is none.
-QString WorkItemHost(const QString& item, const QString& apiHost);
-
 // What the last failed attempt of a worker met.
 enum class FetchFailure {
     None,        // no attempt failed last

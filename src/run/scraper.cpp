@@ -1,27 +1,17 @@
 #include "run/scraper.h"
 
-#include "core/config.h"
 #include "core/platform.h"
 #include "net/fetch_worker.h"
-#include "run/card_extractor.h"
-#include "run/listing_handler.h"
-#include "run/log_output.h"
-#include "run/progress_text.h"
-#include "run/requests.h"
-#include "run/result_file.h"
-#include "run/run_files.h"
-#include "text/extract.h"
+#include "net/worker_lists.h"
+#include "site/card_extractor.h"
+#include "site/listing_handler.h"
+#include "site/requests.h"
+#include "store/result_file.h"
+#include "store/run_files.h"
+#include "store/run_journal.h"
 #include "text/html_text.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <QLabel>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
 
 #include <chrono>
 #include <stdexcept>
@@ -34,194 +24,112 @@ namespace {
 constexpr int kPhase1SleepAfterStartMs = 50;
 constexpr int kPhase2SleepAfterStartMs = 30;
 constexpr int kPassSleepMs = 10;
-constexpr int kResumeAfterErrorMs = 30000;
 
 void SleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-std::uint32_t Tick() {
-    return TScraper::TickSource != nullptr ? TScraper::TickSource() : TickCount();
 }
 
 QString ErrorText(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
-// Writes `text` to `path`, a new file, every line ended by CR LF, as UTF-8.
-// Returns the system's reason when the file cannot be written, else an empty
-// text.
-QString SaveLog(const QString& text, const QString& path) {
-    QByteArray bytes;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        bytes += line.toUtf8();
-        bytes += "\r\n";
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-        file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        return reason.isEmpty() ? QStringLiteral("Unknown error") : reason;
-    }
-    return {};
-}
-
-// The selected rows of a list, counted on the window thread.
-std::size_t CountSelected(QListWidget* list) {
-    std::size_t count = 0;
-    RunOnWindowThread([&] {
-        for (int i = 0; i < list->count(); ++i)
-            count += list->item(i)->isSelected() ? 1 : 0;
-    });
-    return count;
-}
-
-void CallHook(TScraper& run, const char* notification) {
-    if (TScraper::NotificationHook != nullptr)
-        TScraper::NotificationHook(run, notification);
-}
-
 } // namespace
+
+TScraper::TScraper(RunRequest request, RunEvents& events)
+    : Limit(request.limit), request_(std::move(request)), events_(events) {}
 
 TScraper::~TScraper() = default;
 
-// ---- Notifications (window thread) ----
-
-void TScraper::PostLogLine() {
-    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": ") + LogMessageText);
-    CallHook(*this, "PostLogLine");
+std::uint32_t TScraper::Tick() {
+    return TickSource != nullptr ? TickSource() : TickCount();
 }
 
-void TScraper::PostFoundCount() {
-    Label4->setText(QStringLiteral("Найдено карточек: ") + QString::number(firmscounter));
-    QCoreApplication::processEvents();
-    CallHook(*this, "PostFoundCount");
-}
+// ---- Notifications ----
 
-void TScraper::PostProgress() {
-    if (ProgressDue(Tick(), LastProgressTick)) {
-        const ProgressValues v = ClampProgress(ProgressBarPosition, ProgressBarMax);
-        ProgressBar->setMaximum(v.maximum);
-        ProgressBar->setValue(v.position);
-        const int p = ProgressBar->value();
-        const int m = ProgressBar->maximum();
-        ProgressBar->setToolTip(ProgressHint(p, m));
-        QCoreApplication::processEvents();
-        LastProgressTick = Tick();
-    }
-    BatchStatus().Update(BatchFigures());
-    CallHook(*this, "PostProgress");
-}
-
-void TScraper::PostRunState() {
-    if (CursorHourGlass) {
-        LogsMemo->clear();
-        AppendLogLine(LogsMemo,
-                      Timestamp() +
-                          QStringLiteral(": Начинаем работу по заданным городам и категориям"));
-        CitiesListBox->setEnabled(false);
-        CatsListBox->setEnabled(false);
-        StartButton->setEnabled(false);
-        CallHook(*this, "PostRunState");
-        return;
-    }
-    ended_.store(true);
-    const QString path = RunLogPath();
-    // The end line is shown only once the file holding it has been written;
-    // otherwise the last line says why it was not.
-    const QString endLine =
-        Timestamp() + QStringLiteral(": Работа завершена, лог записан в ") + path;
-    const QString reason = SaveLog(LogsMemo->toPlainText() + QLatin1Char('\n') + endLine, path);
-    if (reason.isEmpty())
-        AppendLogLine(LogsMemo, endLine);
-    else
-        AppendLogLine(LogsMemo, Timestamp() +
-                                    QStringLiteral(": Ошибка: не удалось записать лог в ") + path +
-                                    QStringLiteral(": ") + reason);
-    CitiesListBox->setEnabled(true);
-    CatsListBox->setEnabled(true);
-    StartButton->setEnabled(true);
-    if (OnRunEnded)
-        OnRunEnded(reason.isEmpty()
-                       ? QString()
-                       : QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
-    CallHook(*this, "PostRunState");
-}
-
-void TScraper::PostResult() {
-    if (!IsErrorResult(result)) {
-        AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Сбор данных завершен"));
-        CallHook(*this, "PostResult");
-        return;
-    }
-    errorReported_.store(true);
-    AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Ошибка: ") + ErrorResultLine(result));
-    // A run that has been told to stop ends now: an error that reaches the
-    // window after the stop would otherwise hold it for another 30 seconds.
-    if (!Terminated()) {
-        AppendLogLine(LogsMemo, Timestamp() + QStringLiteral(": Включаем паузу на 30 секунд"));
-        ArmResumeTimer();
-        // The run stays at its gate, inside this notification call, until the
-        // timer or the pause button resumes it. A run paused already (pause
-        // pressed just before the error) is paused once, not twice, so that
-        // one resume ends the pause as the log says; a stop made meanwhile
-        // (from inside the timer's arming) leaves it running to its end.
-        if (!Terminated() && !Suspended())
-            Suspend();
-    }
-    CallHook(*this, "PostResult");
-}
-
-void TScraper::ArmResumeTimer() {
-    ResumeTimer->setInterval(kResumeAfterErrorMs);
-    ResumeTimer->start();
-    CallHook(*this, "ArmResumeTimer");
-}
-
-// ---- The run (run thread) ----
-
-void TScraper::Notify(void (TScraper::*notification)()) {
-    Synchronize([this, notification] { (this->*notification)(); });
+void TScraper::Notify(const char* name, const std::function<void()>& show) {
+    Synchronize([&] {
+        show();
+        if (NotificationHook != nullptr)
+            NotificationHook(*this, name);
+    });
 }
 
 void TScraper::Log(const QString& text) {
     LogMessageText = text;
-    Notify(&TScraper::PostLogLine);
+    Notify("PostLogLine", [this] { events_.PostLogLine(LogMessageText); });
+}
+
+void TScraper::ShowFoundCount() {
+    Notify("PostFoundCount", [this] { events_.PostFoundCount(firmscounter); });
+}
+
+void TScraper::ShowProgress() {
+    Notify("PostProgress",
+           [this] { events_.PostProgress(ProgressBarPosition, ProgressBarMax, BatchFigures()); });
+}
+
+// The result, and after an error the 30-second pause: the run stays at its
+// gate, inside this notification, until the timer or the pause button
+// resumes it. A run that has been told to stop is not paused: an error that
+// reaches the window after the stop would otherwise hold it for another 30
+// seconds. A run paused already (pause pressed just before the error) is
+// paused once, not twice, so that one resume ends the pause as the log says;
+// a stop made meanwhile (from inside the timer's arming) leaves it running.
+void TScraper::PostResult(RunOutcome outcome) {
+    result = outcome.kind == RunOutcome::Kind::Ok ? QStringLiteral("ok")
+                                                  : QStringLiteral("ERROR_") + outcome.text;
+    Notify("PostResult", [this, &outcome] {
+        if (outcome.kind == RunOutcome::Kind::Error) {
+            ending_.errorShown = true;
+            outcome.pauses = !Terminated();
+        }
+        events_.PostResult(outcome);
+        if (outcome.pauses) {
+            events_.ArmResumeTimer();
+            if (NotificationHook != nullptr)
+                NotificationHook(*this, "ArmResumeTimer");
+            if (!Terminated() && !Suspended())
+                Suspend();
+        }
+    });
 }
 
 void TScraper::PostError(const std::exception& error) {
-    result = QStringLiteral("ERROR_") + ErrorText(error);
-    Notify(&TScraper::PostResult);
+    PostResult({RunOutcome::Kind::Error, ErrorText(error), false});
 }
+
+void TScraper::PostOk() {
+    PostResult({RunOutcome::Kind::Ok, {}, false});
+}
+
+// ---- The run ----
 
 void TScraper::Execute() {
     LastProgressTick = 0;
     tick_ = FreeRunTick(ProgramFolder(), Tick());
     tickChosen_ = true;
-    webHost_ = Config().WebHost;
     decimalSeparator_ = DecimalSeparator();
-    CursorHourGlass = true;
-    Notify(&TScraper::PostRunState);
+    Notify("PostRunState", [this] { events_.PostRunState(true, ending_); });
 
     try {
         Log(QStringLiteral("Начинаем работу..."));
-        for (const UntrustedJournal& bad : BadJournals) {
-            const SetAsideOutcome outcome = SetAsideJournal(bad.path);
-            if (!outcome.inUse)
-                LogSetAside(bad.path, bad.problem, outcome);
-        }
-        if (NoRunToResume)
+        for (const UntrustedJournal& bad : request_.badJournals)
+            LogSetAside(bad.path, bad.problem, SetAsideJournal(bad.path));
+        if (request_.noRunToResume)
             Log(QStringLiteral("Прерванный сбор с такими настройками не найден, начинаем новый"));
         const std::int32_t seeded =
-            static_cast<std::int32_t>(CountSelected(CitiesListBox) * CountSelected(CatsListBox));
-        const Resumed resumed = ResumeJournal.isEmpty() ? Resumed::StartAnew : ContinueJournal();
+            static_cast<std::int32_t>(request_.cityRows.size() * request_.categoryRows.size());
+        bool handedOver = false;
+        const Resumed resumed =
+            request_.resumeJournal.isEmpty() ? Resumed::StartAnew : ContinueJournal();
         if (resumed == Resumed::InUse)
             throw JournalInUseError("refused");
         if (resumed == Resumed::StartAnew)
             Seed();
+        else
+            handedOver = Stage() == RunStage::Cards;
         firmscounter = static_cast<std::int32_t>(CardQueue.size());
-        Notify(&TScraper::PostFoundCount);
+        ShowFoundCount();
 
         PhaseEnd end = PhaseEnd::Done;
         try {
@@ -229,27 +137,29 @@ void TScraper::Execute() {
             ProgressBarMax = seeded;
             // A continued run fetches again the listing pages it could not
             // load before, also after its hand-over.
-            if (!handedOver_ || !ListingQueue.empty())
+            if (!handedOver || !ListingQueue.empty()) {
+                SetStage(RunStage::Listing);
                 end = RunPhase(
                     ListingQueue, kPhase1SleepAfterStartMs,
                     [this](TScrapingThread2& w) { HandleListingWorker(w); }, OnError::Continue);
+            }
         } catch (const std::exception& e) {
             // Only an error that could not even be shown ends phase 1 here.
             ListingQueue.clear();
             PostError(e);
         }
         if (end == PhaseEnd::Done)
-            StartCardPhase();
+            StartCardPhase(!handedOver);
     } catch (const JournalInUseError&) {
         // Another copy of the program took the journal between the search
         // and now: this run collects nothing.
-        refused_.store(true);
+        ending_.refused = true;
         Log(QStringLiteral("Сбор с такими настройками уже идёт в другой копии программы, второй "
                            "запуск отменён"));
     } catch (...) {
         // An error outside the two guarded phases ends the run through the
         // final clean-up alone; no result is posted for it.
-        errorReported_.store(true);
+        ending_.errorShown = true;
         ReportEscaped("the run", std::current_exception());
     }
 
@@ -259,11 +169,17 @@ void TScraper::Execute() {
     QueuedRequests = {};
     gone_ = SeenSet{};
     journal_.reset();
-    CursorHourGlass = false;
+    ending_.pagesLost = summary_.LostPages() > 0;
     // The last notification: the run has nothing left to do after it, so it
     // does not stop at the suspend gate (a pause made now would hold a run
     // that has already shown its end).
-    RunOnWindowThread([this] { PostRunState(); });
+    RunOnWindowThread([this] {
+        SetStage(RunStage::Ended);
+        ending_.logPath = RunLogPath();
+        events_.PostRunState(false, ending_);
+        if (NotificationHook != nullptr)
+            NotificationHook(*this, "PostRunState");
+    });
 }
 
 // A stop that came before the thread began ends the run at its first check,
@@ -273,26 +189,12 @@ void TScraper::TerminatedBeforeStart() {
     Execute();
 }
 
-// One listing URL per selected pair, the city order outermost. The lists are
-// read on the window thread, in one snapshot. The run's journal starts here.
+// One listing URL per selected pair, the city order outermost. The run's
+// journal starts here.
 void TScraper::Seed() {
-    RunSettings settings;
-    settings.webHost = webHost_;
-    settings.apiHost = Config().ApiHost;
-    settings.categoryIds = CategoryIds;
-    RunOnWindowThread([&] {
-        for (int i = 0; i < CitiesListBox->count(); ++i) {
-            if (CitiesListBox->item(i)->isSelected())
-                settings.cityRows.append(CitiesListBox->item(i)->text());
-        }
-        for (int i = 0; i < CatsListBox->count(); ++i) {
-            if (CatsListBox->item(i)->isSelected())
-                settings.categoryRows.append(CatsListBox->item(i)->text());
-        }
-    });
-    ListingQueue = SeedListingQueue(webHost_, settings.cityRows, settings.categoryRows);
+    ListingQueue = SeedListingQueue(request_.webHost, request_.cityRows, request_.categoryRows);
     try {
-        journal_ = RunJournal::Create(ProgramFolder(), tick_, settings);
+        journal_ = RunJournal::Create(ProgramFolder(), tick_, request_.Settings());
         tick_ = journal_->Tick();
     } catch (const std::exception& e) {
         journal_.reset();
@@ -302,17 +204,18 @@ void TScraper::Seed() {
     }
 }
 
-// Continues the interrupted run of ResumeJournal: its queues, its cards and
-// its phase, rebuilt from the journal, which the run takes over first (so
-// that no other copy of the program writes it meanwhile). StartAnew when the
-// journal cannot be trusted: it is set aside. InUse when another copy holds
-// it.
+// Continues the interrupted run of the request's journal: its queues, its
+// cards and its phase, rebuilt from the journal, which the run takes over
+// first (so that no other copy of the program writes it meanwhile).
+// StartAnew when the journal cannot be trusted: it is set aside. InUse when
+// another copy holds it.
 TScraper::Resumed TScraper::ContinueJournal() {
+    const QString& path = request_.resumeJournal;
     std::unique_ptr<RunJournal> taken;
     JournalRead read;
     try {
-        taken = RunJournal::Take(ResumeJournal);
-        read = ReadJournalFile(ResumeJournal);
+        taken = RunJournal::Take(path);
+        read = ReadJournalFile(path);
         if (read.trusted)
             taken->CutTo(read.length);
     } catch (const JournalInUseError&) {
@@ -322,8 +225,7 @@ TScraper::Resumed TScraper::ContinueJournal() {
         read.problem = ErrorText(e);
     }
     if (!read.trusted) {
-        LogSetAside(ResumeJournal, read.problem,
-                    taken ? taken->SetAside() : SetAsideJournal(ResumeJournal));
+        LogSetAside(path, read.problem, taken ? taken->SetAside() : SetAsideJournal(path));
         return Resumed::StartAnew;
     }
     journal_ = std::move(taken);
@@ -334,7 +236,8 @@ TScraper::Resumed TScraper::ContinueJournal() {
     Seen = std::move(state.seen);
     gone_ = std::move(state.gone);
     handledItems_ = state.handledItems;
-    handedOver_ = state.handedOver;
+    if (state.handedOver)
+        SetStage(RunStage::Cards);
     resultPath_ = state.resultPath;
 
     const QString found = QString::number(CardQueue.size());
@@ -344,7 +247,7 @@ TScraper::Resumed TScraper::ContinueJournal() {
     } else {
         Log(QStringLiteral("Продолжаем прерванный сбор: файл %1, записано карточек %2 из %3")
                 .arg(resultPath_)
-                .arg(ResumeRows)
+                .arg(request_.resumeRows)
                 .arg(found));
     }
     return Resumed::Continued;
@@ -371,12 +274,13 @@ void TScraper::LogSetAside(const QString& journalPath, const QString& problem,
 // Once per run: the journal stopped at a failed write; what it holds stays
 // usable, but the rest of the run is not in it.
 void TScraper::JournalFailed() {
-    if (journal_ == nullptr || journal_->Failed().isEmpty() || journalWarned_)
+    if (journal_ == nullptr)
         return;
-    journalWarned_ = true;
-    Log(QStringLiteral("Внимание: журнал сбора не записывается (%1), прерванный сбор можно будет "
-                       "продолжить только с этого места")
-            .arg(journal_->Failed()));
+    const QString failure = journal_->FailureNotice();
+    if (!failure.isEmpty())
+        Log(QStringLiteral("Внимание: журнал сбора не записывается (%1), прерванный сбор можно "
+                           "будет продолжить только с этого места")
+                .arg(failure));
 }
 
 // At most once a second: the journal and the result file to the disk, so
@@ -436,7 +340,7 @@ void TScraper::StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAf
     const QString item = std::move(queue.front());
     queue.pop_front();
     ++ProgressBarPosition;
-    Notify(&TScraper::PostProgress);
+    ShowProgress();
     if (IsBlankWorkItem(item))
         return;
     const auto worker = std::make_shared<TScrapingThread2>();
@@ -484,7 +388,6 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     if (worker.result != 1) {
         // Not recorded as handled: a continued run fetches it again.
         summary_.ListingPageLost();
-        pagesLost_.store(true);
         return;
     }
     ResponseOutcome outcome;
@@ -492,8 +395,9 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
         const QString layoutWarning = layoutWatch_.ListingAnswered(item, response);
         if (!layoutWarning.isEmpty())
             Log(layoutWarning);
-        outcome = HandleListingResponse(item, response, webHost_, CategoryIds, ListingQueue,
-                                        QueuedRequests, CardQueue, Seen);
+        CardQueueCollector cards(CardQueue, Seen);
+        outcome = HandleListingResponse(item, response, request_.webHost, request_.categoryIds,
+                                        ListingQueue, QueuedRequests, cards);
     } catch (...) {
         record();
         throw;
@@ -502,19 +406,19 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     for (const QString& line : outcome.logLines)
         Log(line);
     firmscounter = outcome.firmscounter;
-    Notify(&TScraper::PostFoundCount);
+    ShowFoundCount();
 }
 
 // The end of phase 1: the card count, then phase 2 when there are cards.
-void TScraper::StartCardPhase() {
+void TScraper::StartCardPhase(bool recordHandOver) {
     ProgressBarPosition = 0;
-    Notify(&TScraper::PostProgress);
+    ShowProgress();
     Log(QStringLiteral("Найдено карточек: ") + QString::number(CardQueue.size()));
-    if (journal_ && !handedOver_) {
+    if (journal_ && recordHandOver) {
         journal_->HandedOver();
         JournalFailed();
     }
-    handedOver_ = true;
+    SetStage(RunStage::Cards);
     if (CardQueue.empty()) {
         for (const QString& line : summary_.LostPagesLines())
             Log(line);
@@ -567,8 +471,7 @@ void TScraper::RunPhase2() {
             // listing pages were lost.
             if (journal_ && summary_.LostPages() == 0)
                 journal_->Remove();
-            result = QStringLiteral("ok");
-            Notify(&TScraper::PostResult);
+            PostOk();
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
@@ -577,8 +480,7 @@ void TScraper::RunPhase2() {
         // rows written so far are the run's result and the file is finished
         // as on a normal end.
         PostError(e);
-        result = QStringLiteral("ok");
-        Notify(&TScraper::PostResult);
+        PostOk();
     }
 
     // The finish, on every way out: a file that was never created has
@@ -590,11 +492,11 @@ void TScraper::RunPhase2() {
         journal_->Sync();
     if (created) {
         Log(QStringLiteral("Открываем файл с результатами"));
-        if (!Config().Batch && !Config().NoOpen)
+        if (request_.openResult)
             OpenWithDesktop(file.Path());
     }
     ProgressBarPosition = 0;
-    Notify(&TScraper::PostProgress);
+    ShowProgress();
 }
 
 // A new result file named by the run's tick (the next free one when a file of
@@ -678,9 +580,9 @@ void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
 // Once per phase 2, before its end lines (or its error's): what it found,
 // wrote and could not download, and how full the columns are.
 void TScraper::LogSummary() {
-    if (summaryLogged_)
+    if (Stage() >= RunStage::Ending)
         return;
-    summaryLogged_ = true;
+    SetStage(RunStage::Ending);
     for (const QString& line : summary_.Lines(firmscounter))
         Log(line);
 }
@@ -688,12 +590,12 @@ void TScraper::LogSummary() {
 // The figures of the batch status line, read on the window thread while the
 // run waits for a notification.
 StatusFigures TScraper::BatchFigures() const {
+    const bool cards = Stage() >= RunStage::Cards;
     StatusFigures figures;
-    figures.phase = handedOver_ ? 2 : 1;
+    figures.phase = cards ? 2 : 1;
     figures.done = ProgressBarPosition;
-    figures.total = handedOver_
-                        ? ProgressBarMax
-                        : ProgressBarPosition + static_cast<std::int64_t>(ListingQueue.size());
-    figures.count = handedOver_ ? summary_.Rows() : firmscounter;
+    figures.total = cards ? ProgressBarMax
+                          : ProgressBarPosition + static_cast<std::int64_t>(ListingQueue.size());
+    figures.count = cards ? summary_.Rows() : firmscounter;
     return figures;
 }

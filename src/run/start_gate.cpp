@@ -1,7 +1,7 @@
 #include "run/start_gate.h"
 
 #include "core/config.h"
-#include "net/fetch_worker.h"
+#include "site/requests.h"
 #include "text/russian_plural.h"
 
 namespace {

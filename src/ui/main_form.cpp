@@ -2,9 +2,9 @@
 
 #include "core/config.h"
 #include "core/platform.h"
-#include "run/log_output.h"
 #include "ui/selection_files.h"
 #include "ui/startup_checks.h"
+#include "ui/window_view.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -134,8 +134,10 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(PauseButton, &QPushButton::clicked, this, &TMainForm::PauseButtonClick);
     connect(StopButton, &QPushButton::clicked, this, &TMainForm::StopButtonClick);
     connect(ResumeTimer, &QTimer::timeout, this, &TMainForm::ResumeTimerTimer);
-    if (Config().Batch)
-        connect(this, &TMainForm::ReferenceLoadingEnded, this, &TMainForm::StartBatchRun);
+
+    view_ = std::make_unique<WindowRunView>(WindowRunView::Controls{
+        LogsMemo, ProgressBar, StartButton, ResumeTimer, CitiesListBox, CatsListBox, Label4});
+    view_->OnRunEnded = [this](const QString&) { RunEnded(); };
 
     Timer1->start();
     layoutControls();
@@ -197,11 +199,6 @@ void TMainForm::FormShow() {
     const StartupProblem problem = CheckStartup(ProgramFolder(), TlsAvailable());
     if (problem == StartupProblem::None)
         return;
-    if (Config().Batch) {
-        std::fprintf(stderr, "%s\n", StartupMessage(problem).toUtf8().constData());
-        std::fflush(nullptr);
-        std::_Exit(kExitStartupCheck);
-    }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Внимание!"),
                     StartupMessage(problem).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
                     QMessageBox::Ok, this);
@@ -243,8 +240,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainForm::FormClose() {
-    if (Config().Batch)
-        return true; // batch runs never touch the saved selections
     // Until loading has restored the saved selections, a list without a
     // selected row is not the user's choice: its file stays as it is.
     const auto save = [this](const QListWidget& list, const QString& fileName) {
@@ -298,5 +293,5 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::AppendLog(const QString& line) {
-    AppendLogLine(LogsMemo, line);
+    LogsMemo->appendPlainText(line);
 }

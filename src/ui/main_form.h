@@ -8,9 +8,11 @@
 //                          buttons, Ctrl+A in the log
 //   reference_loading.cpp  Timer1Timer: loading the lists, then the saved or
 //                          named selections
-//   run_control.cpp        START, pause, stop, ResumeTimerTimer, a run's end,
-//                          batch mode's start
+//   run_control.cpp        START, pause, stop, ResumeTimerTimer, a run's end
+//   window_view.cpp        what the window shows of a run (its notifications)
 //   selection_files.cpp    the selection files (free functions)
+
+#include "run/run_request.h"
 
 #include <QList>
 #include <QRect>
@@ -24,16 +26,6 @@
 // window's caption and the application's title.
 QString WindowCaption(const QString& webHost);
 
-struct RunSettings;
-struct UnfinishedRun;
-
-// The answers to the question whether to continue an interrupted run.
-enum class ContinueAnswer {
-    Continue,  // "Да"
-    StartAnew, // "Нет"
-    Cancel,    // Escape or the box closed: nothing starts
-};
-
 // The window's question whether to continue an interrupted run (a modal box,
 // "Да" by default).
 ContinueAnswer AskToContinueRun(QWidget* parent, const UnfinishedRun& run);
@@ -45,6 +37,7 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 class TScraper;
+class WindowRunView;
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -105,6 +98,9 @@ public:
 
     bool LoadingEnded() const { return loadingEnded_; }
 
+    // What the window shows of a run.
+    WindowRunView& RunView() { return *view_; }
+
 signals:
     // Reference loading has ended; `succeeded` is false when its error line
     // was written.
@@ -118,9 +114,8 @@ protected:
 
 private:
     void ApplyInitialSelection();
-    void RunEnded(const TScraper& run, const QString& logError);
-    RunSettings SelectedSettings() const;
-    void StartBatchRun(bool loaded);
+    void RunEnded();
+    RunRequest SelectedRequest() const;
     void SelectNamedCategories();
     void SelectNamedCities();
 
@@ -133,6 +128,7 @@ private:
     void place(QWidget* widget, QRect geometry, int anchors);
     void layoutControls();
 
+    std::unique_ptr<WindowRunView> view_;
     QList<Anchored> anchored_;
     bool shown_ = false;
     bool loadingEnded_ = false;

@@ -4,19 +4,14 @@
 
 #include "core/config.h"
 #include "core/platform.h"
-#include "run/batch_progress.h"
 #include "run/scraper.h"
-#include "run/unfinished_runs.h"
+#include "ui/window_view.h"
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-
-#include <cstdio>
 
 namespace {
 constexpr int kRunLimit = 5;
@@ -34,85 +29,42 @@ void TMainForm::StartButtonClick() {
     // is refused without a word.
     if (RunActive())
         return;
-    if (CitiesListBox->selectedItems().isEmpty()) {
-        AppendLog(QStringLiteral("Ни один регион не выбран, старт невозможен. Кликните по нужному "
-                                 "региону для его выбора."));
-        return;
-    }
-    if (CatsListBox->selectedItems().isEmpty()) {
-        AppendLog(QStringLiteral("Ни одна категория не выбрана, старт невозможен. Кликните по "
-                                 "нужной категории для её выбора."));
+    RunRequest request = SelectedRequest();
+    if (const QString refusal = SelectionRefusal(request); !refusal.isEmpty()) {
+        AppendLog(refusal);
         return;
     }
     StartButton->setEnabled(false);
     // An interrupted run of the same hosts and selection may be continued.
-    // Batch mode looks for one only when --resume asks, and does not ask.
-    QString resume;
-    std::int64_t resumeRows = 0;
-    std::vector<UntrustedJournal> untrusted;
-    bool noRunToResume = false;
-    if (!Config().Batch || Config().Resume) {
-        const UnfinishedRun found = FindUnfinishedRun(ProgramFolder(), SelectedSettings());
-        if (found.inUse) {
-            // Two copies writing one run would damage its result file.
-            AppendLog(QStringLiteral("Сбор с такими настройками уже идёт в другой копии "
-                                     "программы, второй запуск отменён"));
-            StartButton->setEnabled(true);
-            return;
-        }
-        untrusted = found.untrusted;
-        if (found.journal.isEmpty()) {
-            noRunToResume = Config().Batch;
-        } else {
-            const ContinueAnswer answer =
-                Config().Batch ? ContinueAnswer::Continue : AskToContinue(found);
-            if (answer == ContinueAnswer::Cancel) {
-                AppendLog(QStringLiteral("Запуск отменён"));
-                StartButton->setEnabled(true);
-                return;
-            }
-            if (answer == ContinueAnswer::Continue) {
-                resume = found.journal;
-                resumeRows = found.rows;
-            } else {
-                RemoveJournal(found.journal); // its result file stays
-            }
-        }
+    if (const QString refusal = ChooseRunToContinue(request, ProgramFolder(), AskToContinue);
+        !refusal.isEmpty()) {
+        AppendLog(refusal);
+        StartButton->setEnabled(true);
+        return;
     }
-    auto run = std::make_shared<TScraper>();
+    auto run = std::make_shared<TScraper>(std::move(request), *view_);
     CurrentRun = run;
-    run->ResumeJournal = resume;
-    run->ResumeRows = resumeRows;
-    run->BadJournals = untrusted;
-    run->NoRunToResume = noRunToResume;
-    run->LogsMemo = LogsMemo;
-    run->ProgressBar = ProgressBar;
-    run->StartButton = StartButton;
-    run->ResumeTimer = ResumeTimer;
-    run->CitiesListBox = CitiesListBox;
-    run->CatsListBox = CatsListBox;
-    run->Label4 = Label4;
-    run->Limit = kRunLimit;
-    run->CategoryIds = CategoryIds;
-    run->OnRunEnded = [this, ended = run.get()](const QString& error) { RunEnded(*ended, error); };
     run->Start();
 }
 
-// What a run of the current selection is started with.
-RunSettings TMainForm::SelectedSettings() const {
-    RunSettings settings;
-    settings.webHost = Config().WebHost;
-    settings.apiHost = Config().ApiHost;
-    settings.categoryIds = CategoryIds;
+// What a run of the current selection is asked to do; the lists are read
+// here, once, on the window thread.
+RunRequest TMainForm::SelectedRequest() const {
+    RunRequest request;
+    request.webHost = Config().WebHost;
+    request.apiHost = Config().ApiHost;
+    request.categoryIds = CategoryIds;
+    request.limit = kRunLimit;
+    request.openResult = !Config().NoOpen;
     for (int i = 0; i < CatsListBox->count(); ++i) {
         if (CatsListBox->item(i)->isSelected())
-            settings.categoryRows << CatsListBox->item(i)->text();
+            request.categoryRows << CatsListBox->item(i)->text();
     }
     for (int i = 0; i < CitiesListBox->count(); ++i) {
         if (CitiesListBox->item(i)->isSelected())
-            settings.cityRows << CitiesListBox->item(i)->text();
+            request.cityRows << CitiesListBox->item(i)->text();
     }
-    return settings;
+    return request;
 }
 
 // The question before continuing an interrupted run; "Да" is the default for
@@ -174,34 +126,9 @@ void TMainForm::StopButtonClick() {
     ProgressBar->setValue(0);
 }
 
-// Called on the window thread by a run's end display. Batch mode exits with
-// the run's outcome; a close that waited for the run goes on now.
-void TMainForm::RunEnded(const TScraper& run, const QString& logError) {
-    if (Config().Batch) {
-        BatchStatus().Finish();
-        if (!logError.isEmpty()) {
-            std::fprintf(stderr, "%s\n", logError.toUtf8().constData());
-            std::fflush(stderr);
-            QCoreApplication::exit(kExitRunLogNotSaved);
-            return;
-        }
-        QCoreApplication::exit(run.Refused()                            ? kExitStartRefused
-                               : run.ErrorReported() || run.PagesLost() ? kExitRunError
-                                                                        : kExitRunEnded);
-        return;
-    }
+// Called on the window thread by a run's end display: a close that waited for
+// the run goes on now.
+void TMainForm::RunEnded() {
     if (closeWhenRunEnds_)
         QTimer::singleShot(0, this, [this] { close(); });
-}
-
-// Batch mode: START as soon as the lists are loaded and the selection is
-// applied.
-void TMainForm::StartBatchRun(bool loaded) {
-    if (!loaded) {
-        QCoreApplication::exit(kExitLoadingFailed);
-        return;
-    }
-    StartButtonClick();
-    if (!CurrentRun)
-        QCoreApplication::exit(kExitStartRefused);
 }

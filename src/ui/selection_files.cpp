@@ -91,14 +91,26 @@ QStringList ReadSelectionFile(const QString& path) {
     return DecodeSelectionLines(contents);
 }
 
-void RestoreSelection(QListWidget& list, const QStringList& lines) {
+QList<bool> SelectedByLines(const QStringList& rows, const QStringList& lines) {
     QSet<QString> wanted;
     for (const QString& line : lines)
         wanted.insert(line.toCaseFolded());
+    QList<bool> selected;
+    selected.reserve(rows.size());
+    for (const QString& row : rows)
+        selected << wanted.contains(row.toCaseFolded());
+    return selected;
+}
+
+void RestoreSelection(QListWidget& list, const QStringList& lines) {
+    QStringList rows;
+    for (int i = 0; i < list.count(); ++i)
+        rows << list.item(i)->text();
+    const QList<bool> selected = SelectedByLines(rows, lines);
     // One selection change for the whole list, not one per row.
     QItemSelection selection;
     for (int i = 0; i < list.count(); ++i) {
-        if (wanted.contains(list.item(i)->text().toCaseFolded())) {
+        if (selected[i]) {
             const QModelIndex index = list.model()->index(i, 0);
             selection.select(index, index);
         }

@@ -4,6 +4,7 @@
 // one selected row's text per line.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,9 @@ void SaveSelection(const QListWidget& list, const QString& fileName);
 // but cannot be read.
 QStringList ReadSelectionFile(const QString& path);
 
-// Afterwards exactly the rows whose text is among the lines are selected,
-// letter case ignored (Cyrillic included), everything else exact.
+// For each row, whether its text is among the lines, letter case ignored
+// (Cyrillic included), everything else exact.
+QList<bool> SelectedByLines(const QStringList& rows, const QStringList& lines);
+
+// Afterwards exactly the rows SelectedByLines picks are selected.
 void RestoreSelection(QListWidget& list, const QStringList& lines);

@@ -1,8 +1,8 @@
 // The program itself in batch mode, as a process, against the demo site. Each
 // test runs its own copy of the executable, so that its program folder (the
 // executable's folder, where the result and log files go) is its own.
-#include "run/run_journal.h"
 #include "run/run_support.h"
+#include "store/run_journal.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,5 @@
 #include "net/fetch_worker.h"
+#include "site/requests.h"
 
 #include "net_test_util.h"
 #include "support/https_server.h"

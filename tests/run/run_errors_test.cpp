@@ -1,6 +1,7 @@
 // Errors of a run against the demo site's faults: the error pause in either
 // phase, failed card downloads, a stop in phase 2, and a result file that
 // cannot be created or written.
+#include "run/recording_events.h"
 #include "run/window_fixture.h"
 
 #include <QDir>
@@ -127,15 +128,21 @@ TEST_F(RunWindowTest, StopWhilePausedAfterAnError) {
 
 // Card downloads that fail leave their log line and no row; the others give
 // exactly the site's rows.
-TEST_F(RunWindowTest, FailedCardsLeaveNoRow) {
-    Open({"--faults", "--scale", "46", "--slow-ms", "300"}, Lists::ByHand);
-    SelectPairs({kMoscow}, {QStringLiteral("santehniki")});
-    const nlohmann::json expected = Expected(*site_, QStringLiteral("santehniki"), kMoscow);
+TEST(RunCards, FailedCardsLeaveNoRow) {
+    Workspace ws;
+    ASSERT_TRUE(ws.valid());
+    DemoSiteProcess site({"--faults", "--scale", "46", "--slow-ms", "300"});
+    ASSERT_TRUE(site.started()) << site.error();
+    UseSite(site);
+    const nlohmann::json expected = Expected(site, QStringLiteral("santehniki"), kMoscow);
     const nlohmann::json* pair = FindPair(expected, QStringLiteral("santehniki"), kMoscow);
     ASSERT_NE(pair, nullptr);
-    form_->StartButtonClick();
-    ASSERT_TRUE(WaitRunEnd(60000));
-    const QStringList lines = Lines();
+    RecordingEvents events;
+    const auto run = std::make_shared<TScraper>(
+        DemoRequest(expected, {kMoscow}, {QStringLiteral("santehniki")}), events);
+    run->Start();
+    ASSERT_TRUE(WaitUntil([&] { return run->Finished(); }, 60000));
+    const QStringList lines = events.lines;
     EXPECT_TRUE(lines.contains(kFoundPrefix + QStringLiteral("46")));
     EXPECT_TRUE(lines.contains(kDone));
 
@@ -160,7 +167,7 @@ TEST_F(RunWindowTest, FailedCardsLeaveNoRow) {
     EXPECT_EQ(faultCards, 12);
     EXPECT_EQ(lines.filter(kCardPrefix).size(), 46);
 
-    const CsvFile csv = ReadCsv(ResultPath());
+    const CsvFile csv = ReadCsv(ResultPathOf(lines));
     ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
     ASSERT_EQ(static_cast<qsizetype>(csv.rows.size()), succeeded.size());
     QStringList rowUrls;

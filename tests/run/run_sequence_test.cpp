@@ -1,15 +1,9 @@
 // The exact work of phase 1 for a selection of cities and categories: a run
-// wired to bare widgets with a single worker, so that items are handled in
-// queue order and every line is known beforehand.
+// that records what it shows, with a single worker, so that items are handled
+// in queue order and every line is known beforehand.
+#include "run/recording_events.h"
 #include "run/run_support.h"
 #include "run/scraper.h"
-
-#include <QLabel>
-#include <QListWidget>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -34,32 +28,28 @@ TEST(RunSequence, PhaseOneWorksThroughTheQueueInOrder) {
     ASSERT_TRUE(expected.is_object());
     const QString web = Config().WebHost;
 
-    QPlainTextEdit log;
-    QProgressBar bar;
-    QPushButton start;
-    QTimer resume;
-    QListWidget cities;
-    QListWidget cats;
-    QLabel found;
-    cities.setSelectionMode(QAbstractItemView::MultiSelection);
-    cats.setSelectionMode(QAbstractItemView::MultiSelection);
-    QStringList categoryIds;
+    RunRequest request;
+    request.webHost = web;
+    request.apiHost = Config().ApiHost;
+    request.limit = 1;
+    QStringList cities;
+    QStringList cats;
     for (const auto& category : expected["categories"]) {
-        cats.addItem(Str(category["row"]));
-        categoryIds << Str(category["id"]);
+        cats << Str(category["row"]);
+        request.categoryIds << Str(category["id"]);
     }
     for (const auto& city : expected["cityRows"])
-        cities.addItem(Str(city["row"]));
-    ASSERT_EQ(cats.count(), 12);
-    ASSERT_EQ(cities.count(), 18);
+        cities << Str(city["row"]);
+    ASSERT_EQ(cats.size(), 12);
+    ASSERT_EQ(cities.size(), 18);
     // Rows 1 and 4 are cities, row 13 the region of row 1; categories 2 and 3
     // are neighbours.
     const std::vector<int> cityRows = {1, 4, 13};
     const std::vector<int> catRows = {2, 3};
     for (const int row : cityRows)
-        cities.item(row)->setSelected(true);
+        request.cityRows << cities[row];
     for (const int row : catRows)
-        cats.item(row)->setSelected(true);
+        request.categoryRows << cats[row];
 
     // What the run must write: pages in queue order.
     std::deque<std::pair<const nlohmann::json*, int>> queue;
@@ -67,7 +57,7 @@ TEST(RunSequence, PhaseOneWorksThroughTheQueueInOrder) {
         for (const int cat : catRows) {
             const nlohmann::json* pair = FindPair(
                 expected, Str(expected["categories"][static_cast<std::size_t>(cat)]["slug"]),
-                cities.item(city)->text());
+                cities[city]);
             ASSERT_NE(pair, nullptr);
             ASSERT_EQ((*pair)["pages"].get<int>(), 3);
             queue.emplace_back(pair, 0);
@@ -92,22 +82,14 @@ TEST(RunSequence, PhaseOneWorksThroughTheQueueInOrder) {
     ASSERT_LT(collected, 4 * 51);
     ASSERT_TRUE(want.contains(NewCardsLine(0)));
 
-    auto run = std::make_shared<TScraper>();
-    run->LogsMemo = &log;
-    run->ProgressBar = &bar;
-    run->StartButton = &start;
-    run->ResumeTimer = &resume;
-    run->CitiesListBox = &cities;
-    run->CatsListBox = &cats;
-    run->Label4 = &found;
-    run->Limit = 1;
-    run->CategoryIds = categoryIds;
+    RecordingEvents events;
+    auto run = std::make_shared<TScraper>(request, events);
     run->Start();
 
     // Phase 1 is what this test is about: stop once it has handed over.
     const bool handedOver = WaitUntil(
         [&] {
-            return AnyLine(Unstamped(LogLines(&log)),
+            return AnyLine(events.lines,
                            [](const QString& l) { return l.startsWith(kFoundPrefix); });
         },
         60000);
@@ -115,14 +97,12 @@ TEST(RunSequence, PhaseOneWorksThroughTheQueueInOrder) {
     ASSERT_TRUE(WaitUntil([&] { return run->Finished(); }, 30000));
     ASSERT_TRUE(handedOver);
 
-    const QStringList lines = Unstamped(LogLines(&log));
+    const QStringList& lines = events.lines;
     ASSERT_GE(lines.size(), want.size());
     for (qsizetype i = 0; i < want.size(); ++i)
         ASSERT_EQ(lines[i], want[i]) << "line " << i;
-    EXPECT_EQ(found.text(), kFoundPrefix + QString::number(collected));
+    EXPECT_EQ(events.found, collected);
     EXPECT_TRUE(lines[want.size()].startsWith(kFilePrefix));
     EXPECT_TRUE(lines.last().startsWith(kEndPrefix));
-    EXPECT_TRUE(start.isEnabled());
-    EXPECT_TRUE(cities.isEnabled());
-    EXPECT_TRUE(cats.isEnabled());
+    EXPECT_EQ(events.ends, 1);
 }

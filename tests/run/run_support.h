@@ -5,7 +5,10 @@
 
 #include "core/config.h"
 #include "core/platform.h"
+#include "site/requests.h"
 #include "support/demo_site_process.h"
+#include "support/log_lines.h"
+#include "support/print_qstring.h"
 #include "support/wait.h"
 
 #include <QByteArray>
@@ -143,10 +146,6 @@ inline const nlohmann::json* FindPair(const nlohmann::json& expected, const QStr
             return &pair;
     }
     return nullptr;
-}
-
-inline QString CardUrl(const QString& webHost, const QString& slug) {
-    return QStringLiteral("https://") + webHost + QStringLiteral("/pro/") + slug;
 }
 
 // The eleven fields of a card's CSV row as the site expects them, from the
@@ -305,11 +304,6 @@ inline QSet<QString> RowSlugs(const CsvFile& csv) {
     for (const QStringList& row : csv.rows)
         slugs.insert(row[0].mid(row[0].lastIndexOf(QLatin1Char('/')) + 1).toLower());
     return slugs;
-}
-
-inline QStringList LogLines(const QPlainTextEdit* log) {
-    const QString text = log->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 
 // A run line without its time stamp: the text after the stamp's ": ".

@@ -38,7 +38,7 @@ TEST_F(RunWindowTest, OnePairFromStartToTheResultFile) {
     // Pause and stop pressed while the end display is on the screen find a
     // run that has ended: they write nothing and hold nothing.
     bool activeAtEnd = true;
-    form_->CurrentRun->OnRunEnded = [&](const QString&) {
+    form_->RunView().OnRunEnded = [&](const QString&) {
         form_->PauseButtonClick();
         form_->StopButtonClick();
         activeAtEnd = form_->RunActive();

@@ -4,8 +4,9 @@
 
 #include "run/run_support.h"
 #include "run/scraper.h"
-#include "run/unfinished_runs.h"
+#include "store/unfinished_runs.h"
 #include "ui/main_form.h"
+#include "ui/window_view.h"
 
 #include <QListWidget>
 #include <QPlainTextEdit>

@@ -4,7 +4,7 @@
 #include "run/start_gate.h"
 
 #include "core/config.h"
-#include "print_qstring.h"
+#include "support/print_qstring.h"
 
 #include <gtest/gtest.h>
 

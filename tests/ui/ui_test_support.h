@@ -8,6 +8,8 @@
 #include "core/platform.h"
 #include "net/page_client.h"
 #include "support/https_server.h"
+#include "support/log_lines.h"
+#include "support/print_qstring.h"
 #include "support/test_certs.h"
 #include "ui/main_form.h"
 
@@ -27,11 +29,6 @@
 #include <ostream>
 #include <string>
 #include <thread>
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 inline const QString kLoadingLine = QStringLiteral("Загружаем города и категории с сайта...");
 inline const QString kReadyLine =
@@ -54,8 +51,7 @@ inline QStringList Selected(const QListWidget* list) {
 }
 
 inline QStringList LogLines(const TMainForm& form) {
-    const QString text = form.LogsMemo->toPlainText();
-    return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    return LogLines(form.LogsMemo);
 }
 
 // Runs reference loading now instead of a second after creation.
