@@ -3,6 +3,7 @@
 // row per card, every line ended by CR LF.
 
 #include "run/card_extractor.h"
+#include "text/csv_row.h"
 
 #include <QIODevice>
 #include <QString>
@@ -12,9 +13,6 @@
 
 // "data%d.csv" with the tick as a signed 32-bit number.
 QString ResultFileName(std::uint32_t tick);
-
-// The header line, without its line end.
-QString CsvHeader();
 
 // The rows of a result file's bytes: how many, the URL field of each (when
 // `keepUrls`), and where the last complete line ends (`complete`: 0 when even
@@ -27,17 +25,6 @@ struct ResultRows {
     std::vector<QString> urls; // only when asked for
 };
 ResultRows ScanResultRows(QIODevice& device, bool keepUrls = true);
-
-// The text of a field between its quotes, as the row holds it: the value
-// through QuoteSafe, then through FormulaSafe. A continued run compares its
-// card URLs with the file's URL fields through it.
-QString CsvFieldText(const QString& value);
-
-// One card as a row, without its line end: eleven quoted fields separated by
-// ";", none after the last; every value through CsvFieldText, except the
-// telephone: its field holds a space and the value through QuoteSafe (the
-// space already keeps a "+7 ..." from being read as a formula).
-QString FormatCsvRow(const CardRecord& card);
 
 // The open result file. Every write goes to the file before it returns, so
 // other programs may read the rows as they come and a stop or crash keeps
