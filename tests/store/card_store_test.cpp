@@ -9,7 +9,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
@@ -198,32 +197,6 @@ TEST(CardStore, ContinuedRunRecordsEveryCardOnceAndComparesAsAnUninterruptedOne)
     CardStore again(folder);
     again.BeginRun(Settings(), u"run-8.journal"_s, Day(20));
     EXPECT_FALSE(again.Continued());
-}
-
-// Per run the store adds a small row per card found; the values only when
-// they change.
-TEST(CardStore, GrowsByFarLessThanTheResultFileWhenLittleChanges) {
-    QTemporaryDir dir;
-    RunScript week;
-    QByteArray csv;
-    for (int i = 0; i < 2000; ++i) {
-        const QString slug = u"master-"_s + QString::number(i);
-        week.found.push_back(slug);
-        CardRecord card = Card(slug);
-        card.services = u"Установка смесителя; Замена труб; Прочистка канализации"_s;
-        week.rows.push_back(card);
-        csv += (FormatCsvRow(card) + u"\r\n"_s).toUtf8();
-    }
-    TellStore(dir.path(), week, 1);
-    const auto size = [&] {
-        Exec(dir.filePath(CardStore::FileName()), "PRAGMA wal_checkpoint(TRUNCATE)");
-        return QFileInfo(dir.filePath(CardStore::FileName())).size();
-    };
-    const qint64 before = size();
-    week.rows[7].telephone = u"+7 000"_s;
-    TellStore(dir.path(), week, 8);
-    const qint64 growth = size() - before;
-    EXPECT_LT(growth * 10, csv.size()) << growth << " bytes for a CSV of " << csv.size();
 }
 
 } // namespace

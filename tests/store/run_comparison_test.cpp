@@ -116,14 +116,4 @@ TEST(ComparisonLine, SaysTheCountsOrWhyGoneIsNotCounted) {
               "Прошлого сбора с такими настройками нет, сравнивать не с чем");
 }
 
-TEST(ChangedColumnsText, NamesTheColumnsInTheirOrder) {
-    EXPECT_EQ(ChangedColumnsText(0).toStdString(), "");
-    EXPECT_EQ(ChangedColumnsText(1).toStdString(), "Имя/Название");
-    EXPECT_EQ(ChangedColumnsText((1u << 9) | (1u << 5) | (1u << 3)).toStdString(),
-              "Рейтинг, Телефон, Адрес");
-    EXPECT_EQ(StatusText(ChangeStatus::New).toStdString(), "новая");
-    EXPECT_EQ(StatusText(ChangeStatus::Changed).toStdString(), "изменилась");
-    EXPECT_EQ(StatusText(ChangeStatus::Gone).toStdString(), "пропала");
-}
-
 } // namespace
