@@ -404,7 +404,7 @@ TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
     const CsvFile firstCsv = ReadCsv(ResultPath());
     ASSERT_GE(firstCsv.rows.size(), 1u);
 
-    continueRuns_ = false;
+    answer_ = ContinueAnswer::StartAnew;
     form_->StartButtonClick();
     EXPECT_EQ(questions_, 1);
     EXPECT_EQ(lastQuestion_.journal, first);
@@ -426,7 +426,7 @@ TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
         file.seek(0);
         file.write(bytes);
     }
-    continueRuns_ = true;
+    answer_ = ContinueAnswer::Continue;
     form_->StartButtonClick();
     EXPECT_EQ(questions_, 1) << "a damaged journal is not offered";
     ASSERT_TRUE(WaitRunEnd());

@@ -58,7 +58,7 @@ protected:
         form_->AskToContinue = [this](const UnfinishedRun& run) {
             ++questions_;
             lastQuestion_ = run;
-            return continueRuns_;
+            return answer_;
         };
         if (lists == Lists::ByHand) {
             const nlohmann::json expected = Expected(*site_);
@@ -173,7 +173,7 @@ protected:
     std::unique_ptr<DemoSiteProcess> site_;
     std::unique_ptr<TMainForm> form_;
     // The answer to the question whether to continue an interrupted run.
-    bool continueRuns_ = false;
+    ContinueAnswer answer_ = ContinueAnswer::StartAnew;
     int questions_ = 0;
     UnfinishedRun lastQuestion_;
 };
