@@ -40,6 +40,7 @@ struct StoreReport {
 };
 
 class SqliteDb;
+struct ChangedCard;
 
 class CardStore {
 public:
@@ -100,7 +101,7 @@ private:
     Problem Commit();
     void Apply(Pending& pending);
     RunComparison Compare(std::int64_t earlier, bool complete);
-    std::vector<struct ChangedCard> ChangedCards(const RunComparison& comparison);
+    std::vector<ChangedCard> ChangedCards(const RunComparison& comparison);
 
     QString folder_;
     QString path_;
