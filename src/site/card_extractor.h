@@ -1,23 +1,10 @@
 #pragma once
 // Cutting one card's values out of its page.
 
+#include "text/card_record.h"
+
 #include <QString>
 #include <QStringView>
-
-// The values of one card in the result file's column order.
-struct CardRecord {
-    QString url;
-    QString name;
-    QString categories;
-    QString services;
-    QString rating;
-    QString reviews;
-    QString telephone;
-    QString site;
-    QString email;
-    QString city;
-    QString address;
-};
 
 // The card of `page`: every value but the categories comes from the page's
 // JSON-LD block (after "@type": "LocalBusiness" up to the next "</script>");

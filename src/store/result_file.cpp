@@ -1,8 +1,5 @@
 #include "store/result_file.h"
 
-#include "text/extract.h"
-#include "text/formula_guard.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
@@ -42,48 +39,7 @@ int OpenRetrying(const QString& path, int flags) {
     return fd;
 }
 
-void AppendField(QString& row, const QString& value) {
-    row.append(QLatin1Char('"'));
-    row.append(CsvFieldText(value));
-    row.append(QLatin1Char('"'));
-}
-
 } // namespace
-
-QString CsvFieldText(const QString& value) {
-    return FormulaSafe(QuoteSafe(value));
-}
-
-QString CsvHeader() {
-    return QStringLiteral("\"URL\";\"Имя/Название\";\"Категории специализации\";\"Услуги\";"
-                          "\"Рейтинг\";\"Отзывов\";\"Телефон\";\"Сайт\";\"Email\";\"Город\";"
-                          "\"Адрес\"");
-}
-
-QString FormatCsvRow(const CardRecord& card) {
-    QString row;
-    row.reserve(card.url.size() + card.name.size() + card.categories.size() + card.services.size() +
-                card.rating.size() + card.reviews.size() + card.telephone.size() +
-                card.site.size() + card.email.size() + card.city.size() + card.address.size() + 50);
-    // The URL too: a slug is the site's text, and a double quote in it would
-    // break the row's framing.
-    AppendField(row, card.url);
-    row.append(QLatin1Char(';'));
-    for (const QString* value :
-         {&card.name, &card.categories, &card.services, &card.rating, &card.reviews}) {
-        AppendField(row, *value);
-        row.append(QLatin1Char(';'));
-    }
-    row.append(u"\" ");
-    row.append(QuoteSafe(card.telephone));
-    row.append(u"\";");
-    for (const QString* value : {&card.site, &card.email, &card.city}) {
-        AppendField(row, *value);
-        row.append(QLatin1Char(';'));
-    }
-    AppendField(row, card.address);
-    return row;
-}
 
 ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
     ResultRows rows;

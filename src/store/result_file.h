@@ -2,7 +2,7 @@
 // The result file: a UTF-8 CSV with a byte order mark, a header line and one
 // row per card, every line ended by CR LF.
 
-#include "site/card_extractor.h"
+#include "text/csv_row.h"
 
 #include <QIODevice>
 #include <QString>
@@ -11,9 +11,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
-
-// The header line, without its line end.
-QString CsvHeader();
 
 // The rows of a result file's bytes: how many, the URL field of each (when
 // `keepUrls`), how many rows have each column after the URL filled, and where
@@ -45,17 +42,6 @@ struct ContinueRefused : std::runtime_error {
 struct ResultFileExists : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-// The text of a field between its quotes, as the row holds it: the value
-// through QuoteSafe, then through FormulaSafe. A continued run compares its
-// card URLs with the file's URL fields through it.
-QString CsvFieldText(const QString& value);
-
-// One card as a row, without its line end: eleven quoted fields separated by
-// ";", none after the last; every value through CsvFieldText, except the
-// telephone: its field holds a space and the value through QuoteSafe (the
-// space already keeps a "+7 ..." from being read as a formula).
-QString FormatCsvRow(const CardRecord& card);
 
 // The open result file. Every write goes to the file before it returns, so
 // other programs may read the rows as they come and a stop or crash keeps

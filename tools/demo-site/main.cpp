@@ -23,6 +23,8 @@ const char* kUsage = R"(Usage: demo-site [options]
   --seed N              content seed, default 1
   --scale N             cards per city and category pair, default 60
   --faults              switch on the documented fault cards and pages
+  --week N              serve the site as it stands N weeks later, 0 to 10, default 0:
+                        about 5*N % of each pair's cards new, 5*N % gone, 5*N % changed
   --slow-ms N           delay of the slow fault card, default 2000
   --threads N           worker threads per listener, default 32
   --layout-change AT    serve card pages after the first AT in a changed layout: the
@@ -100,6 +102,10 @@ int main(int argc, char** argv) {
             if (!number(0, 100000, &value))
                 return Usage("--scale needs a number from 0 to 100000");
             options.scale = static_cast<int>(value);
+        } else if (arg == "--week") {
+            if (!number(0, demo::kMaxWeek, &value))
+                return Usage("--week needs a number from 0 to 10");
+            options.week = static_cast<int>(value);
         } else if (arg == "--faults") {
             options.faults = true;
         } else if (arg == "--slow-ms") {
@@ -152,7 +158,7 @@ int main(int argc, char** argv) {
     }
 
     if (dumpExpected) {
-        const demo::Site site(options.seed, options.scale, options.faults);
+        const demo::Site site(options.seed, options.scale, options.faults, options.week);
         const demo::Pages pages(site);
         const std::string text = pages.expected("", "");
         std::fwrite(text.data(), 1, text.size(), stdout);

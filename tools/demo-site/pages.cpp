@@ -551,6 +551,7 @@ std::string Pages::expected(const std::string& category, const std::string& city
     doc["seed"] = site_.seed();
     doc["scale"] = site_.scale();
     doc["faults"] = site_.faults();
+    doc["week"] = site_.week();
     doc["pageSize"] = kPageSize;
     Json categories = Json::array();
     for (std::size_t k = 0; k < site_.categories().size(); ++k) {
@@ -584,7 +585,9 @@ std::string Pages::expected(const std::string& category, const std::string& city
         Json entry;
         entry["slug"] = card.slug;
         entry["fault"] = card.fault ? card.fault->slug : "";
-        entry["row"] = card.fault ? card.fault->rowExpected : true;
+        const bool gone = site_.gone(card.id);
+        entry["row"] = !gone && (card.fault ? card.fault->rowExpected : true);
+        entry["gone"] = gone;
         entry["values"] = {{"name", v.name},         {"categories", v.categories},
                            {"services", v.services}, {"rating", v.rating},
                            {"reviews", v.reviews},   {"telephone", v.telephone},

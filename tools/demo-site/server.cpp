@@ -3,6 +3,7 @@
 #include "pages.h"
 #include "rate_limit.h"
 #include "site_model.h"
+#include "week_changes.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -188,8 +189,8 @@ private:
 class SiteServer {
 public:
     SiteServer(const Options& options, const CertFiles& certs)
-        : options_(options), site_(options.seed, options.scale, options.faults), pages_(site_),
-          web_(certs.serverCert.c_str(), certs.serverKey.c_str()),
+        : options_(options), site_(options.seed, options.scale, options.faults, options.week),
+          pages_(site_), web_(certs.serverCert.c_str(), certs.serverKey.c_str()),
           api_(certs.serverCert.c_str(), certs.serverKey.c_str()), faultHits_(FaultCards().size()) {
         setUp(web_, true);
         setUp(api_, false);
@@ -513,6 +514,9 @@ private:
                  pages_.expected(req.get_param_value("category"), req.get_param_value("city")),
                  kJson);
         });
+        web_.Get("/__demo/changes", [this](const httplib::Request& req, httplib::Response& res) {
+            Send(req, res, weekChanges(req), kJson);
+        });
         web_.Get("/__demo/stats", [this](const httplib::Request& req, httplib::Response& res) {
             nlohmann::ordered_json doc = stats_.json(ToLowerAscii(req.get_param_value("card")));
             doc["rateLimit"] = rateLimit_.json();
@@ -526,6 +530,21 @@ private:
             rateLimit_.reset();
             Send(req, res, "{\"ok\":true}\n", kJson);
         });
+    }
+
+    // GET /__demo/changes[?since=M][&category=<slug>...][&city=<row>...]
+    std::string weekChanges(const httplib::Request& req) const {
+        const auto all = [&](const char* key) {
+            std::vector<std::string> values;
+            for (std::size_t i = 0; i < req.get_param_value_count(key); ++i)
+                values.push_back(req.get_param_value(key, i));
+            return values;
+        };
+        const int since =
+            std::clamp(std::atoi(req.get_param_value("since").c_str()), 0, site_.week());
+        const Site before(options_.seed, options_.scale, options_.faults, since);
+        return WeekChangesJson(
+            CompareWeeks(before, site_, SelectPairs(site_, all("category"), all("city"))));
     }
 
     // Whether this request for the failing category's listing page of `row`

@@ -17,6 +17,7 @@ struct Options {
     uint64_t seed = 1;
     int scale = 60;
     bool faults = false;
+    int week = 0; // the site's edition, 0 to kMaxWeek
     int slowMs = 2000;
     int threads = 32; // worker threads per listener
     bool log = false;

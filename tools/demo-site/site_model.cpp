@@ -17,6 +17,11 @@ constexpr uint64_t kTagToken = 0x746f6b;
 constexpr uint64_t kTagCard = 0x636172;
 constexpr uint64_t kTagSuffix = 0x737566;
 constexpr uint64_t kSuffixBase = 36ULL * 36 * 36 * 36; // at least five digits
+constexpr uint64_t kTagGone = 0x676f6e;
+constexpr uint64_t kTagChange = 0x636867;
+constexpr uint64_t kTagNew = 0x6e6577;
+// New cards' slug numbers are apart from the base cards' ones.
+constexpr uint32_t kNewNumberBit = 0x80000000u;
 
 std::string Hex(uint64_t value, int digits) {
     static const char* kDigits = "0123456789abcdef";
@@ -201,8 +206,9 @@ std::string Capitalized(const std::string& slug) {
     return out;
 }
 
-Site::Site(uint64_t seed, int scale, bool faults)
-    : seed_(seed), scale_(std::max(scale, 0)), faults_(faults) {
+Site::Site(uint64_t seed, int scale, bool faults, int week)
+    : seed_(seed), scale_(std::max(scale, 0)), faults_(faults),
+      week_(std::clamp(week, 0, kMaxWeek)) {
     suffixMask_ = Mix(seed_, kTagSuffix);
 
     for (std::size_t i = 0; i < kCategories.size(); ++i) {
@@ -311,18 +317,42 @@ std::vector<CardRef> Site::pairCards(int row, int category) const {
     const int m = static_cast<int>(r.cities.size());
     if (m == 0)
         return cards;
-    cards.reserve(static_cast<std::size_t>(scale_));
+    const int categoryCount = static_cast<int>(categories_.size());
+    cards.reserve(static_cast<std::size_t>(scale_) + static_cast<std::size_t>(scale_ / 10));
     for (int j = 0; j < scale_; ++j) {
-        CardRef ref = cityEntry(r.cities[static_cast<std::size_t>(j % m)], category, j / m);
+        const int city = r.cities[static_cast<std::size_t>(j % m)];
+        CardRef ref = cityEntry(city, category, j / m);
         if (r.isRegion && j % 4 == 3)
             ref.capitals = true;
-        cards.push_back(ref);
+        if (!delisted(ref.id))
+            cards.push_back(ref);
+        // A card new this week follows the place it was added after.
+        const int64_t place =
+            (static_cast<int64_t>(city) * categoryCount + category) * scale_ + j / m;
+        if (week_ > 0 && weekRank(kNewIdBase + place, kTagNew) < 50 * week_)
+            cards.push_back({kNewIdBase + place, false});
     }
     return cards;
 }
 
-int Site::pageCount(int, int) const {
-    return scale_ <= 0 ? 1 : (scale_ + kPageSize - 1) / kPageSize;
+int Site::pageCount(int row, int category) const {
+    const std::size_t cards =
+        week_ == 0 ? static_cast<std::size_t>(scale_) : pairCards(row, category).size();
+    return cards == 0 ? 1 : static_cast<int>((cards + kPageSize - 1) / kPageSize);
+}
+
+int Site::weekRank(int64_t id, uint64_t tag) const {
+    return static_cast<int>(Mix(seed_ ^ tag, static_cast<uint64_t>(id)) % 1000);
+}
+
+bool Site::gone(int64_t id) const {
+    return week_ > 0 && id >= 0 && id < kFaultIdBase && weekRank(id, kTagGone) < 50 * week_;
+}
+
+// Half of the gone cards have left the lists too; the others are still
+// listed, as by a search index that lags behind.
+bool Site::delisted(int64_t id) const {
+    return gone(id) && weekRank(id, kTagGone) % 2 == 1;
 }
 
 namespace {
@@ -407,8 +437,10 @@ bool Site::readPageToken(const std::string& token, int* row, int* category, int*
 }
 
 std::string Site::slugSuffix(int64_t id) const {
-    const uint32_t spread =
-        (static_cast<uint32_t>(id) * kSpread) ^ static_cast<uint32_t>(suffixMask_);
+    const uint32_t number = id >= kNewIdBase
+                                ? static_cast<uint32_t>(id - kNewIdBase) | kNewNumberBit
+                                : static_cast<uint32_t>(id);
+    const uint32_t spread = (number * kSpread) ^ static_cast<uint32_t>(suffixMask_);
     return Base36(uint64_t{spread} + kSuffixBase);
 }
 
@@ -418,14 +450,15 @@ Card Site::card(int64_t id) const {
     Rng rng(Mix(seed_, (kTagCard << 44) ^ static_cast<uint64_t>(id)));
     const int categoryCount = static_cast<int>(categories_.size());
     int position = 0;
-    if (id >= kFaultIdBase) {
+    if (id >= kFaultIdBase && id < kNewIdBase) {
         card.fault = &FaultCards()[static_cast<std::size_t>(id - kFaultIdBase)];
         card.city = 0;
         card.category = 0;
     } else {
-        card.city = static_cast<int>(id / (static_cast<int64_t>(categoryCount) * scale_));
-        card.category = static_cast<int>((id / scale_) % categoryCount);
-        position = static_cast<int>(id % scale_);
+        const int64_t place = id >= kNewIdBase ? id - kNewIdBase : id;
+        card.city = static_cast<int>(place / (static_cast<int64_t>(categoryCount) * scale_));
+        card.category = static_cast<int>((place / scale_) % categoryCount);
+        position = static_cast<int>(place % scale_);
     }
 
     std::string latin;
@@ -591,7 +624,48 @@ Card Site::card(int64_t id) const {
     card.pageBytes = rng.chance(85) ? 25000 + static_cast<std::size_t>(rng.below(60000))
                                     : 120000 + static_cast<std::size_t>(rng.below(180000));
     card.noise = rng.next();
+    applyChange(card);
     return card;
+}
+
+// One value of a card changed in this week: its telephone, address, rating
+// or number of reviews; a card without the value chosen gets a new
+// telephone instead, so that exactly one column differs.
+void Site::applyChange(Card& card) const {
+    if (week_ == 0 || card.id < 0 || card.id >= kFaultIdBase)
+        return;
+    const int rank = weekRank(card.id, kTagChange);
+    if (rank < 500 || rank >= 500 + 50 * week_)
+        return;
+    Rng rng(Mix(seed_ ^ kTagChange, static_cast<uint64_t>(card.id)));
+    int kind = rng.below(4);
+    if ((kind == 1 && !card.hasAddress) || (kind >= 2 && !card.hasRating))
+        kind = 0;
+    switch (kind) {
+    case 0: {
+        const std::string old = card.telephone;
+        do {
+            card.telephone = "+7 (9" + Digits(rng, 2) + ") " + Digits(rng, 3) + "-" +
+                             Digits(rng, 2) + "-" + Digits(rng, 2);
+        } while (card.telephone == old);
+        break;
+    }
+    case 1: {
+        const std::string old = card.street;
+        do {
+            card.street =
+                std::string(kStreets[static_cast<std::size_t>(rng.below(kStreets.size()))]) +
+                ", д. " + std::to_string(1 + rng.below(120));
+        } while (card.street == old);
+        break;
+    }
+    case 2:
+        card.ratingTenths = 35 + (card.ratingTenths - 35 + 1 + rng.below(15)) % 16;
+        break;
+    default:
+        card.reviews += 1 + rng.below(20);
+        break;
+    }
 }
 
 std::string Site::slugAsListed(const CardRef& ref) const {
@@ -616,12 +690,21 @@ std::optional<int64_t> Site::findCard(const std::string& slug) const {
         return std::nullopt;
     const uint32_t spread =
         static_cast<uint32_t>(*number - kSuffixBase) ^ static_cast<uint32_t>(suffixMask_);
-    const uint64_t id = spread * InverseOdd(kSpread);
-    if (id >= static_cast<uint64_t>(baseCardCount()))
+    const uint32_t decoded = spread * InverseOdd(kSpread);
+    const uint64_t place = decoded & ~kNewNumberBit;
+    if (place >= static_cast<uint64_t>(baseCardCount()))
         return std::nullopt;
-    if (card(static_cast<int64_t>(id)).slug != lower)
+    int64_t id = static_cast<int64_t>(place);
+    if ((decoded & kNewNumberBit) != 0) {
+        id += kNewIdBase;
+        if (week_ == 0 || weekRank(id, kTagNew) >= 50 * week_)
+            return std::nullopt; // not added (yet)
+    } else if (gone(id)) {
         return std::nullopt;
-    return static_cast<int64_t>(id);
+    }
+    if (card(id).slug != lower)
+        return std::nullopt;
+    return id;
 }
 
 CardValues Site::values(const Card& card) const {

@@ -115,13 +115,23 @@ struct CardValues {
     std::string name, categories, services, rating, reviews, telephone, site, email, city, address;
 };
 
+// Later editions of the site ("weeks"), for runs that are compared with
+// earlier ones. In week N every pair has, relative to week 0, about 5·N % of
+// its cards new (listed after the card they follow), about 5·N % gone (their
+// pages answer 404; half of them are still listed, the other half no longer)
+// and about 5·N % with one changed value (telephone, address, rating or
+// number of reviews). A card gone, new or changed in week N stays so in every
+// later week, with the same values. Fault cards never change.
+constexpr int kMaxWeek = 10;
+
 class Site {
 public:
-    Site(uint64_t seed, int scale, bool faults);
+    Site(uint64_t seed, int scale, bool faults, int week = 0);
 
     uint64_t seed() const { return seed_; }
     int scale() const { return scale_; }
     bool faults() const { return faults_; }
+    int week() const { return week_; }
 
     const std::vector<Category>& categories() const { return categories_; }
     const std::vector<City>& cities() const { return cities_; }
@@ -133,6 +143,8 @@ public:
     int findCategory(const std::string& slug) const;
 
     // The pair's cards in page order: exactly scale() of them.
+    // In a later week: without the gone cards no longer listed, with the
+    // new ones.
     std::vector<CardRef> pairCards(int row, int category) const;
     int pageCount(int row, int category) const;
     // Cards shown after the "filters removed" notice; empty when the pair has
@@ -151,8 +163,11 @@ public:
 
     Card card(int64_t id) const;
     std::string slugAsListed(const CardRef& ref) const;
-    // Case-insensitive; fault slugs only with faults on.
+    // Case-insensitive; fault slugs only with faults on; nullopt for a card
+    // gone or not yet there in this week.
     std::optional<int64_t> findCard(const std::string& slug) const;
+    // Whether the card's page answers 404 in this week.
+    bool gone(int64_t id) const;
     CardValues values(const Card& card) const;
 
     int64_t baseCardCount() const;
@@ -160,10 +175,16 @@ public:
 private:
     CardRef cityEntry(int city, int category, int position) const;
     std::string slugSuffix(int64_t id) const;
+    // Where a card stands among this week's changes: 0 to 999, fixed per
+    // card; below 50·week it is gone, from 500 to 500 + 50·week changed.
+    int weekRank(int64_t id, uint64_t tag) const;
+    bool delisted(int64_t id) const;
+    void applyChange(Card& card) const;
 
     uint64_t seed_;
     int scale_;
     bool faults_;
+    int week_;
     uint64_t suffixMask_;
     std::vector<Category> categories_;
     std::vector<City> cities_;
@@ -172,6 +193,9 @@ private:
 };
 
 constexpr int64_t kFaultIdBase = int64_t{1} << 40;
+// Cards new in a later week: kNewIdBase + the number of the base position
+// they follow (city, category and position as in a base card's number).
+constexpr int64_t kNewIdBase = int64_t{1} << 41;
 
 // splitmix64 over a running state.
 struct Rng {
