@@ -5,6 +5,7 @@
 #include "core/platform.h"
 #include "net/page_client.h"
 #include "run/scraper.h"
+#include "run/standard_outputs.h"
 #include "site/reference_lists.h"
 #include "ui/selection_files.h"
 #include "ui/startup_checks.h"
@@ -56,7 +57,8 @@ public:
             QCoreApplication::exit(kExitStartRefused);
             return;
         }
-        run_ = std::make_shared<TScraper>(std::move(request), view_);
+        RunOutputs outputs = StandardOutputs(request, ProgramFolder());
+        run_ = std::make_shared<TScraper>(std::move(request), view_, std::move(outputs));
         run_->Start();
     }
 

@@ -11,6 +11,7 @@
 #include "store/run_journal.h"
 #include "text/html_text.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <chrono>
@@ -35,8 +36,9 @@ QString ErrorText(const std::exception& e) {
 
 } // namespace
 
-TScraper::TScraper(RunRequest request, RunEvents& events)
-    : Limit(request.limit), request_(std::move(request)), events_(events) {}
+TScraper::TScraper(RunRequest request, RunEvents& events, RunOutputs outputs)
+    : Limit(request.limit), request_(std::move(request)), events_(events),
+      outputs_(std::move(outputs)) {}
 
 TScraper::~TScraper() = default;
 
@@ -108,6 +110,7 @@ void TScraper::Execute() {
     LastProgressTick = 0;
     tick_ = FreeRunTick(ProgramFolder(), Tick());
     tickChosen_ = true;
+    started_ = QDateTime::currentDateTime();
     decimalSeparator_ = DecimalSeparator();
     Notify("PostRunState", [this] { events_.PostRunState(true, ending_); });
 
@@ -128,6 +131,7 @@ void TScraper::Execute() {
             Seed();
         else
             handedOver = Stage() == RunStage::Cards;
+        BeginOutputs(resumed == Resumed::Continued);
         firmscounter = static_cast<std::int32_t>(CardQueue.size());
         ShowFoundCount();
 
@@ -235,6 +239,7 @@ TScraper::Resumed TScraper::ContinueJournal() {
     CardQueue = std::move(state.cardQueue);
     Seen = std::move(state.seen);
     gone_ = std::move(state.gone);
+    goneUrls_ = std::move(state.goneUrls);
     handledItems_ = state.handledItems;
     if (state.handedOver)
         SetStage(RunStage::Cards);
@@ -294,6 +299,9 @@ void TScraper::SyncFiles() {
         journal_->Sync();
     if (resultFile_ != nullptr)
         resultFile_->Sync();
+    for (const auto& output : outputs_)
+        for (const QString& line : output->Sync())
+            Log(line);
 }
 
 // The polling loop both phases share: per pass start at most one worker,
@@ -403,6 +411,9 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
         throw;
     }
     record();
+    for (std::size_t i = cardsBefore; i < CardQueue.size(); ++i)
+        for (const auto& output : outputs_)
+            output->Found(CardQueue[i]);
     for (const QString& line : outcome.logLines)
         Log(line);
     firmscounter = outcome.firmscounter;
@@ -465,7 +476,7 @@ void TScraper::RunPhase2() {
         const PhaseEnd end = RunPhase(
             CardQueue, kPhase2SleepAfterStartMs,
             [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
-        LogSummary();
+        LogSummary(end == PhaseEnd::Done && summary_.LostPages() == 0 && !ending_.errorShown);
         if (end == PhaseEnd::Done) {
             // Every card went through: nothing is left to continue, unless
             // listing pages were lost.
@@ -475,7 +486,7 @@ void TScraper::RunPhase2() {
         }
     } catch (const std::exception& e) {
         CardQueue.clear();
-        LogSummary();
+        LogSummary(false);
         // The error is shown (with its pause), and then "ok" as well: the
         // rows written so far are the run's result and the file is finished
         // as on a normal end.
@@ -566,25 +577,65 @@ void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {
         const CardRecord card = ExtractCard(page, url, decimalSeparator_);
         file.WriteCard(card);
         summary_.RowWritten(card);
+        for (const auto& output : outputs_)
+            output->RowWritten(card);
         for (const QString& line : layoutWatch_.RowWritten(card))
             Log(line);
         return;
     }
     summary_.CardFailed(worker.failure);
-    if (worker.failure == FetchFailure::NotFound && journal_) {
+    if (worker.failure != FetchFailure::NotFound)
+        return;
+    for (const auto& output : outputs_)
+        output->Gone(url);
+    if (journal_) {
         journal_->Gone(url);
         JournalFailed();
     }
 }
 
 // Once per phase 2, before its end lines (or its error's): what it found,
-// wrote and could not download, and how full the columns are.
-void TScraper::LogSummary() {
+// wrote and could not download, and how full the columns are; then what the
+// outputs say of the run.
+void TScraper::LogSummary(bool complete) {
     if (Stage() >= RunStage::Ending)
         return;
     SetStage(RunStage::Ending);
     for (const QString& line : summary_.Lines(firmscounter))
         Log(line);
+    FinishOutputs(complete);
+}
+
+// The outputs learn of the run; a continued one tells them again what its
+// journal and its result file hold (they take it only once).
+void TScraper::BeginOutputs(bool continued) {
+    const QString key = journal_ ? QFileInfo(journal_->Path()).fileName() : QString();
+    for (const auto& output : outputs_) {
+        for (const QString& line : output->Begin(request_, key, continued))
+            Log(line);
+        if (!continued)
+            continue;
+        for (const QString& url : CardQueue)
+            output->Found(url);
+        for (const QString& url : goneUrls_)
+            output->Gone(url);
+        QFile file(resultPath_);
+        if (!resultPath_.isEmpty() && file.open(QIODevice::ReadOnly))
+            ReadCsvRows(file, [&output](CardRecord&& card) { output->RowWritten(card); });
+    }
+}
+
+void TScraper::FinishOutputs(bool complete) {
+    RunFinish finish;
+    finish.complete = complete;
+    finish.resultPath = resultFile_ != nullptr ? resultFile_->Path() : QString();
+    finish.tick = tick_;
+    finish.summary = &summary_;
+    finish.started = started_;
+    finish.ended = QDateTime::currentDateTime();
+    for (const auto& output : outputs_)
+        for (const QString& line : output->Finish(finish))
+            Log(line);
 }
 
 // The figures of the batch status line, read on the window thread while the

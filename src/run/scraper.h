@@ -9,11 +9,13 @@
 #include "core/thread_base.h"
 #include "report/run_summary.h"
 #include "run/run_events.h"
+#include "run/run_output.h"
 #include "run/run_request.h"
 #include "run/start_gate.h"
 #include "site/layout_watch.h"
 #include "store/seen_set.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -44,8 +46,9 @@ enum class RunStage {
 
 class TScraper : public TThread {
 public:
-    // `events` must outlive the run's thread.
-    TScraper(RunRequest request, RunEvents& events);
+    // `events` must outlive the run's thread; `outputs` are told of the
+    // run's cards as it goes, and asked at its end what to log.
+    TScraper(RunRequest request, RunEvents& events, RunOutputs outputs = {});
     ~TScraper() override;
 
     // What the notifications show, set just before each of them. The outcome
@@ -117,12 +120,16 @@ private:
                               const std::function<void(const QString&)>& announce = {});
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
     std::int32_t SkipDoneCards(const std::vector<QString>& rowUrls);
-    void LogSummary();
+    void LogSummary(bool complete);
+    void BeginOutputs(bool continued);
+    void FinishOutputs(bool complete);
     QString RunLogPath();
     StatusFigures BatchFigures() const;
 
     const RunRequest request_;
     RunEvents& events_;
+    RunOutputs outputs_;
+    QDateTime started_;
     std::atomic<RunStage> stage_{RunStage::Starting};
     RunEnding ending_;
 
@@ -139,6 +146,7 @@ private:
     std::int32_t handledItems_ = 0;
     QString resultPath_;
     SeenSet gone_;
+    std::vector<QString> goneUrls_; // the same, for the outputs
     ResultFile* resultFile_ = nullptr;
     std::chrono::steady_clock::time_point lastSync_{};
     QString decimalSeparator_;

@@ -131,6 +131,7 @@ struct CardStore::Pending {
         CardRecord card; // Found and Gone: the URL only
     };
     bool begin = false;
+    bool continuing = false;
     QString key;
     bool finish = false;
     bool complete = false;
@@ -277,14 +278,15 @@ void CardStore::Damaged(const QString& detail, bool startAnew, int busyTimeoutMs
     skipComparison_ = true;
 }
 
-void CardStore::BeginRun(const StoreSettings& settings, const QString& key,
-                         const QDateTime& start) {
+void CardStore::BeginRun(const StoreSettings& settings, const QString& key, const QDateTime& start,
+                         bool continuing) {
     run_ = 0;
     continued_ = false;
     settingsText_ = SettingsText(settings);
     startMs_ = start.toMSecsSinceEpoch();
     *pending_ = Pending{};
     pending_->begin = true;
+    pending_->continuing = continuing;
     pending_->key = key;
     Flush();
 }
@@ -338,12 +340,15 @@ void CardStore::Apply(Pending& pending) {
     const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
     if (pending.begin) {
         SqliteStatement find = db.Prepare("SELECT id, started FROM runs WHERE key=?1 AND "
-                                          "settings=?2 AND ended IS NULL ORDER BY id DESC LIMIT 1");
+                                          "settings=?2 AND complete=0 ORDER BY id DESC LIMIT 1");
         find.Bind(1, pending.key).Bind(2, settingsText_);
-        if (find.Step()) {
+        if (pending.continuing && find.Step()) {
             run_ = find.Integer(0);
             startMs_ = find.Integer(1); // a continued run is as old as its start
             continued_ = true;
+            SqliteStatement reopen = db.Prepare("UPDATE runs SET ended=NULL WHERE id=?1");
+            reopen.Bind(1, run_);
+            reopen.Step();
         } else {
             SqliteStatement insert =
                 db.Prepare("INSERT INTO runs(key, settings, started) VALUES(?1, ?2, ?3)");
@@ -511,6 +516,7 @@ StoreReport CardStore::FinishRun(bool complete, const QDateTime& end, const QStr
                 const QDateTime earlierStart = QDateTime::fromMSecsSinceEpoch(earlier.Integer(1));
                 report.comparison = Compare(earlierRun, complete);
                 report.compared = true;
+                report.comparedWith = earlierStart;
                 lines_.push_back(ComparisonLine(report.comparison, earlierStart));
                 const std::vector<ChangedCard> rows = ChangedCards(report.comparison);
                 try {

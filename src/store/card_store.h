@@ -36,7 +36,8 @@ struct StoreReport {
     std::vector<QString> lines;
     bool compared = false; // there was an earlier run to compare with
     RunComparison comparison;
-    QString changesPath; // the changes file written, else empty
+    QDateTime comparedWith; // that run's start
+    QString changesPath;    // the changes file written, else empty
 };
 
 class SqliteDb;
@@ -64,9 +65,11 @@ public:
     // (<reason>), сравнение с прошлыми сборами пропущено").
     std::vector<QString> TakeLines();
 
-    // Starts a run, or continues the unfinished run begun with the same
-    // `key` and settings (a continued run keeps its first start time).
-    void BeginRun(const StoreSettings& settings, const QString& key, const QDateTime& start);
+    // Starts a run; a `continuing` one goes on with the latest incomplete run
+    // begun with the same `key` and settings, if there is one (it keeps its
+    // first start time, and an end it was given by a stop is taken back).
+    void BeginRun(const StoreSettings& settings, const QString& key, const QDateTime& start,
+                  bool continuing = false);
     // Whether BeginRun continued an earlier store run.
     bool Continued() const { return continued_; }
 

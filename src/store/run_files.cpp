@@ -21,7 +21,9 @@ std::uint32_t FreeRunTick(const QString& folder, std::uint32_t from) {
     const QDir dir(folder);
     const auto taken = [&dir](std::uint32_t tick) {
         // Anything of that name counts, a folder or a dangling link as well.
-        for (const QString& name : {ResultFileName(tick), LogFileName(tick), JournalFileName(tick)})
+        for (const QString& name :
+             {ResultFileName(tick), LogFileName(tick), JournalFileName(tick),
+              TickFileName("changes%d.csv", tick), TickFileName("data%d.xlsx", tick)})
             if (QFileInfo(dir.filePath(name)).exists() || QFileInfo(dir.filePath(name)).isSymLink())
                 return true;
         return false;

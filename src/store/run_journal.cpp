@@ -176,8 +176,8 @@ bool Apply(char type, Fields& fields, JournalState& state, bool replay) {
         QString url;
         if (!fields.Text(url) || !fields.AtEnd())
             return false;
-        if (replay)
-            state.gone.Insert(url);
+        if (replay && state.gone.Insert(url))
+            state.goneUrls.push_back(url);
         return true;
     }
     default:

@@ -44,10 +44,11 @@ struct JournalState {
     WorkQueue cardQueue; // every card URL collected, in order
     SeenSet seen;        // the same URLs, for the duplicate test
     std::int32_t handledItems = 0;
-    bool handedOver = false; // phase 1 ended
-    QString resultPath;      // the result file, once phase 2 has named it
-    SeenSet gone;            // cards that ended with 404
-    std::int64_t cards = 0;  // card URLs collected (also when only summed up)
+    bool handedOver = false;       // phase 1 ended
+    QString resultPath;            // the result file, once phase 2 has named it
+    SeenSet gone;                  // cards that ended with 404
+    std::vector<QString> goneUrls; // the same, in the journal's order
+    std::int64_t cards = 0;        // card URLs collected (also when only summed up)
     std::int64_t records = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "core/config.h"
 #include "core/platform.h"
 #include "run/scraper.h"
+#include "run/standard_outputs.h"
 #include "ui/window_view.h"
 
 #include <QListWidget>
@@ -42,7 +43,8 @@ void TMainForm::StartButtonClick() {
         StartButton->setEnabled(true);
         return;
     }
-    auto run = std::make_shared<TScraper>(std::move(request), *view_);
+    RunOutputs outputs = StandardOutputs(request, ProgramFolder());
+    auto run = std::make_shared<TScraper>(std::move(request), *view_, std::move(outputs));
     CurrentRun = run;
     run->Start();
 }

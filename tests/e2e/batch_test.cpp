@@ -368,9 +368,12 @@ TEST(Batch, SummaryOfAFaultyRunHasTheSitesFigures) {
 
     const PairRun run = RunPair(site, QStringLiteral("santehniki"), kMoscow);
     ASSERT_EQ(static_cast<int>(run.rows.size()), rows);
+    // The summary, then the comparison (a first run has none to compare
+    // with), then the end.
     const qsizetype done = run.lines.indexOf(kDone);
-    ASSERT_GE(done, 3);
-    EXPECT_EQ(run.lines.mid(done - 3, 3),
+    ASSERT_GE(done, 4);
+    EXPECT_EQ(run.lines[done - 1], kNoEarlierRun);
+    EXPECT_EQ(run.lines.mid(done - 4, 3),
               (QStringList{QStringLiteral("Итог: найдено карточек 300, записано строк %1, не "
                                           "скачано %2")
                                .arg(rows)

@@ -207,11 +207,12 @@ TEST_F(RunWindowTest, StopInPhaseTwoLeavesACompleteFile) {
               lines.filter(kCardPrefix).filter(QStringLiteral(": успешно")).size());
     // The summary comes after the stop and before the file is opened; the
     // cards the stop left unfetched are not counted as failed.
-    ASSERT_GE(lines.size(), stop + 5);
-    EXPECT_EQ(lines[lines.size() - 4],
+    ASSERT_GE(lines.size(), stop + 6);
+    EXPECT_EQ(lines[lines.size() - 5],
               QStringLiteral("Итог: найдено карточек 12, записано строк %1, не скачано 0")
                   .arg(csv.rows.size()));
-    EXPECT_EQ(lines[lines.size() - 3], ExpectedFillLine(csv.rows));
+    EXPECT_EQ(lines[lines.size() - 4], ExpectedFillLine(csv.rows));
+    EXPECT_EQ(lines[lines.size() - 3], kNoEarlierRun);
 }
 
 // A result file that cannot be created: the error line names it, the run
@@ -239,22 +240,23 @@ TEST_F(RunWindowTest, ResultFileThatCannotBeCreated) {
     const qsizetype file = lines.indexOf(kFilePrefix + path);
     ASSERT_GE(file, 0) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[file - 1], kFoundPrefix + QStringLiteral("3"));
-    // The summary comes before the error's lines.
+    // The summary and the comparison come before the error's lines.
     EXPECT_EQ(lines[file + 1],
               QStringLiteral("Итог: найдено карточек 3, записано строк 0, не скачано 0"));
-    EXPECT_EQ(lines[file + 2], QStringLiteral("Ошибка: Cannot create file \"") + path +
+    EXPECT_EQ(lines[file + 2], kNoEarlierRun);
+    EXPECT_EQ(lines[file + 3], QStringLiteral("Ошибка: Cannot create file \"") + path +
                                    QStringLiteral("\". Not a directory"));
-    EXPECT_EQ(lines[file + 3], kErrorPause);
+    EXPECT_EQ(lines[file + 4], kErrorPause);
     EXPECT_TRUE(form_->CurrentRun->Suspended());
     EXPECT_TRUE(form_->ResumeTimer->isActive());
 
     form_->ResumeTimerTimer();
     ASSERT_TRUE(WaitRunEnd());
     lines = Lines();
-    ASSERT_EQ(lines.size(), file + 7) << lines.join('\n').toStdString();
-    EXPECT_EQ(lines[file + 4], kPauseOff);
-    EXPECT_EQ(lines[file + 5], kDone);
-    EXPECT_EQ(lines[file + 6], kEndPrefix + ws_.path(QStringLiteral("log-424242.txt")));
+    ASSERT_EQ(lines.size(), file + 8) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[file + 5], kPauseOff);
+    EXPECT_EQ(lines[file + 6], kDone);
+    EXPECT_EQ(lines[file + 7], kEndPrefix + ws_.path(QStringLiteral("log-424242.txt")));
     EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_TRUE(form_->StartButton->isEnabled());
 }

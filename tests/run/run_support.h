@@ -345,6 +345,8 @@ inline const QString kFoundPrefix = QStringLiteral("Найдено карточ�
 inline const QString kFilePrefix = QStringLiteral("Данные будут записываться в файл ");
 inline const QString kCardPrefix = QStringLiteral("Карточка ");
 inline const QString kDone = QStringLiteral("Сбор данных завершен");
+inline const QString kNoEarlierRun =
+    QStringLiteral("Прошлого сбора с такими настройками нет, сравнивать не с чем");
 inline const QString kOpening = QStringLiteral("Открываем файл с результатами");
 inline const QString kPauseOn = QStringLiteral("Включаем паузу");
 inline const QString kPauseOff = QStringLiteral("Отключаем паузу, продолжаем работу");

@@ -77,16 +77,18 @@ TEST_F(RunWindowTest, OnePairFromStartToTheResultFile) {
     sortedWant.sort();
     EXPECT_EQ(sortedGot, sortedWant);
 
-    // The summary of the eight rows, then the end lines.
+    // The summary of the eight rows, the comparison (none: a first run),
+    // then the end lines.
     const CsvFile written = ReadCsv(resultPath);
     ASSERT_EQ(written.rows.size(), 8u);
     const QStringList tail = lines.mid(head.size() + 9);
-    ASSERT_EQ(tail.size(), 5) << tail.join('\n').toStdString();
+    ASSERT_EQ(tail.size(), 6) << tail.join('\n').toStdString();
     EXPECT_EQ(tail[0], QStringLiteral("Итог: найдено карточек 8, записано строк 8, не скачано 0"));
     EXPECT_EQ(tail[1], ExpectedFillLine(written.rows));
-    EXPECT_EQ(tail[2], kDone);
-    EXPECT_EQ(tail[3], kOpening);
-    ASSERT_TRUE(tail[4].startsWith(kEndPrefix + ws_.folder() + QStringLiteral("log-")));
+    EXPECT_EQ(tail[2], kNoEarlierRun);
+    EXPECT_EQ(tail[3], kDone);
+    EXPECT_EQ(tail[4], kOpening);
+    ASSERT_TRUE(tail[5].startsWith(kEndPrefix + ws_.folder() + QStringLiteral("log-")));
     EXPECT_FALSE(activeAtEnd);
     EXPECT_TRUE(WaitUntil([&] { return form_->CurrentRun->Finished(); }, 10000));
 
@@ -97,7 +99,7 @@ TEST_F(RunWindowTest, OnePairFromStartToTheResultFile) {
     EXPECT_EQ(form_->Label4->text(), QStringLiteral("Найдено карточек: 8"));
 
     // The run log file holds the whole log, its own line included.
-    const QString logPath = tail[4].mid(kEndPrefix.size());
+    const QString logPath = tail[5].mid(kEndPrefix.size());
     QFile logFile(logPath);
     ASSERT_TRUE(logFile.open(QIODevice::ReadOnly)) << logPath.toStdString();
     EXPECT_EQ(

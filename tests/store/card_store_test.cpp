@@ -160,7 +160,7 @@ TEST(CardStore, ContinuedRunRecordsEveryCardOnceAndComparesAsAnUninterruptedOne)
     csv += "\"https://web.test/pro/n\";\"torn"; // a row cut short by the kill
 
     CardStore store(folder);
-    store.BeginRun(Settings(), u"run-8.journal"_s, Day(9));
+    store.BeginRun(Settings(), u"run-8.journal"_s, Day(9), true);
     EXPECT_TRUE(store.Continued());
     for (const QString& slug : found)
         store.Found(Url(slug));
@@ -193,10 +193,14 @@ TEST(CardStore, ContinuedRunRecordsEveryCardOnceAndComparesAsAnUninterruptedOne)
     // Started once: the continued run keeps its first start.
     EXPECT_EQ(Query(db, "SELECT started FROM runs WHERE id=2"), Day(8).toMSecsSinceEpoch());
 
-    // Begun again once it has ended, the same key is a new run.
+    // A complete run is not continued, and a run not continuing is new,
+    // whatever its key.
     CardStore again(folder);
-    again.BeginRun(Settings(), u"run-8.journal"_s, Day(20));
+    again.BeginRun(Settings(), u"run-8.journal"_s, Day(20), true);
     EXPECT_FALSE(again.Continued());
+    CardStore fresh(folder);
+    fresh.BeginRun(Settings(), u"run-1.journal"_s, Day(21));
+    EXPECT_FALSE(fresh.Continued());
 }
 
 } // namespace
