@@ -28,6 +28,11 @@ struct RunFinish {
     std::optional<RunComparison> comparison;
     QDateTime comparedWith; // the earlier run's start
     QString changesPath;
+    // Set by an output: the file the desktop is to open instead of the
+    // result file; that an output could not write its file (an error of the
+    // run, as its exit code tells).
+    QString openInstead;
+    bool failed = false;
 };
 
 class RunOutput {

@@ -504,7 +504,7 @@ void TScraper::RunPhase2() {
     if (created) {
         Log(QStringLiteral("Открываем файл с результатами"));
         if (request_.openResult)
-            OpenWithDesktop(file.Path());
+            OpenWithDesktop(openInstead_.isEmpty() ? file.Path() : openInstead_);
     }
     ProgressBarPosition = 0;
     ShowProgress();
@@ -636,6 +636,9 @@ void TScraper::FinishOutputs(bool complete) {
     for (const auto& output : outputs_)
         for (const QString& line : output->Finish(finish))
             Log(line);
+    openInstead_ = finish.openInstead;
+    if (finish.failed)
+        ending_.errorShown = true;
 }
 
 // The figures of the batch status line, read on the window thread while the

@@ -130,6 +130,7 @@ private:
     RunEvents& events_;
     RunOutputs outputs_;
     QDateTime started_;
+    QString openInstead_; // what an output asked to open instead of the result file
     std::atomic<RunStage> stage_{RunStage::Starting};
     RunEnding ending_;
 
