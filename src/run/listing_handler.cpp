@@ -83,13 +83,6 @@ QString CategoryIdAt(const QString& indexText, const QStringList& categoryIds) {
     return categoryIds.at(static_cast<qsizetype>(index));
 }
 
-void AddCardUrl(const QString& url, WorkQueue& cardQueue, SeenSet& seen) {
-    if (seen.Contains(url))
-        return;
-    cardQueue.push_back(url);
-    seen.Insert(url);
-}
-
 // The slugs of a search response's "resources", read without building the
 // document; no value when the response gives no card URL.
 std::optional<JsonTextRuns> SearchResponseSlugs(QStringView response) {
@@ -186,7 +179,7 @@ std::vector<QString> CardUrlsFromSearchResponse(QStringView response, const QStr
 ResponseOutcome HandleListingResponse(const QString& item, const QString& response,
                                       const QString& webHost, const QStringList& categoryIds,
                                       WorkQueue& listingQueue, QueuedSearches& queued,
-                                      WorkQueue& cardQueue, SeenSet& seen) {
+                                      UrlQueue& cardQueue, SeenSet& seen) {
     ResponseOutcome outcome;
     const std::size_t before = cardQueue.size();
     // Queues the next page's request unless it was queued before.
@@ -236,12 +229,12 @@ ResponseOutcome HandleListingResponse(const QString& item, const QString& respon
             // Blocks that share a card list share the URL's text.
             if (previous == nullptr || url.constData() != previous->constData() ||
                 url.size() != previous->size())
-                AddCardUrl(url, cardQueue, seen);
+                cardQueue.PushNew(url, seen);
             previous = &url;
         }
     } else if (const std::optional<JsonTextRuns> slugs = SearchResponseSlugs(response)) {
         for (std::size_t run = 0; run < slugs->runs.size(); ++run)
-            AddCardUrl(SlugUrl(webHost, slugs->Text(run)), cardQueue, seen);
+            cardQueue.PushNew(SlugUrl(webHost, slugs->Text(run)), seen);
     }
 
     outcome.newCards = static_cast<int>(cardQueue.size() - before);

@@ -30,7 +30,7 @@ struct ResponseOutcome {
 ResponseOutcome HandleListingResponse(const QString& item, const QString& response,
                                       const QString& webHost, const QStringList& categoryIds,
                                       WorkQueue& listingQueue, QueuedSearches& queued,
-                                      WorkQueue& cardQueue, SeenSet& seen);
+                                      UrlQueue& cardQueue, SeenSet& seen);
 
 // The city key in a listing page's state; empty when the page has none.
 QString ListingCityKey(QStringView page);

@@ -128,9 +128,11 @@ private:
     void JournalFailed();
     void SyncFiles();
     void PostError(const std::exception& error);
-    PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
+    template <typename Queue>
+    PhaseEnd RunPhase(Queue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
                       OnError onError);
-    void StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs);
+    template <typename Queue>
+    void StartNextWorker(Queue& queue, WorkerLists& lists, int sleepAfterStartMs);
     void CollectFinishedWorker(WorkerLists& lists, const FinishedHandler& handle);
     void HandleListingWorker(TScrapingThread2& worker);
     void StartCardPhase();
@@ -141,7 +143,7 @@ private:
     StatusFigures BatchFigures() const;
 
     WorkQueue ListingQueue;
-    WorkQueue CardQueue;
+    UrlQueue CardQueue;
     SeenSet Seen;
     QueuedSearches QueuedRequests;
     // The run's journal (none when it could not be written), what the
