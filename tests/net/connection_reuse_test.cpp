@@ -112,6 +112,7 @@ TEST(ConnectionReuse, WorkersGoOnWithTheConnectionsOfEarlierOnes) {
 // The site closes a connection after the answer of the first card (cleanly
 // or by a reset), before it answers the second card's request, or in the
 // middle of that answer. Only the last costs the second card an attempt.
+// The same for two search requests.
 TEST(ConnectionReuse, AConnectionTheSiteClosedCostsNoAttemptOfTheNextCard) {
     const auto cut = [](RawConnection& connection, bool partial) {
         RawRequest request;
@@ -154,20 +155,23 @@ TEST(ConnectionReuse, AConnectionTheSiteClosedCostsNoAttemptOfTheNextCard) {
         {"closed before the next answer", [&](RawConnection& c) { cut(c, false); }, {}, 3},
         {"closed during the next answer", [&](RawConnection& c) { cut(c, true); }, {2ms}, 3},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RawServer server(c.serve);
-        FetchSettings settings = TestFetchSettings();
-        settings.waits.random = [] { return 0.0; };
-        WorkerRun run;
-        auto first = FetchIn(run, server.Url("/pro/a"), settings);
-        EXPECT_EQ(first->html, QByteArray("first"));
-        auto second = FetchIn(run, server.Url("/pro/b"), settings);
-        EXPECT_EQ(second->result, 1) << second->statusText.toStdString();
-        EXPECT_EQ(second->html, QByteArray("again"));
-        EXPECT_EQ(second->waits, c.waits);
-        EXPECT_EQ(server.Requests().size(), c.requests);
-        EXPECT_EQ(server.Connections(), 2);
+    for (const bool search : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (search ? ", searches" : ", pages"));
+            RawServer server(c.serve);
+            FetchSettings settings = TestFetchSettings();
+            settings.waits.random = [] { return 0.0; };
+            settings.apiHost = QString::fromStdString(server.HostPort());
+            WorkerRun run;
+            auto first = FetchIn(run, search ? "{\"filter\":1}" : server.Url("/pro/a"), settings);
+            EXPECT_EQ(first->html, QByteArray("first"));
+            auto second = FetchIn(run, search ? "{\"filter\":2}" : server.Url("/pro/b"), settings);
+            EXPECT_EQ(second->result, 1) << second->statusText.toStdString();
+            EXPECT_EQ(second->html, QByteArray("again"));
+            EXPECT_EQ(second->waits, c.waits);
+            EXPECT_EQ(server.Requests().size(), c.requests);
+            EXPECT_EQ(server.Connections(), 2);
+        }
     }
 }
 
