@@ -43,10 +43,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral(
             "No window: start the run once the lists are loaded, write the log to "
             "standard output and exit when the run ends. Exit codes: 0 the run "
-            "ended, 1 loading the lists failed, 2 start refused (nothing selected), "
+            "ended, 1 loading the lists failed, 2 start refused (nothing selected, or "
+            "the run to continue is going on in another copy of the program), "
             "3 a start-up check failed, 4 the run log file could not be written, 5 the run "
             "ended, but an error was reported during it (its \"Ошибка: ...\" lines "
-            "say which), 6 the HTTP library could not be initialised, 64 bad command line."));
+            "say which) or pages of the card lists could not be loaded, 6 the HTTP library "
+            "could not be initialised, 64 bad command line."));
     const QCommandLineOption noOpen(
         QStringLiteral("no-open"),
         QStringLiteral("Do not hand the result file to the desktop when a run ends."));

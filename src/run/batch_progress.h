@@ -47,6 +47,16 @@ std::optional<std::int64_t> SecondsLeft(const StatusFigures& figures,
 // осталось 3:41"; an unknown rate or time left shows as "—".
 QString StatusLineText(const StatusFigures& figures, std::optional<double> perSecond);
 
+// The status line in at most `columns` characters, the essentials (phase,
+// done of all, time left) kept longest: the full text when it fits, else
+// without the rate, then without the count as well, then with the phase's
+// short name ("Этап 2: 1200 из 20000, осталось 3:41"), and that cut to
+// `columns` as the last resort.
+QString StatusLineText(const StatusFigures& figures, std::optional<double> perSecond, int columns);
+
+// The width in columns of the terminal on `fd`; 0 when it does not say.
+int TerminalColumns(int fd);
+
 class BatchProgress {
 public:
     enum class Mode {
@@ -57,8 +67,15 @@ public:
     static constexpr std::int64_t kLiveEveryMs = 500;
     static constexpr std::int64_t kLinesEveryMs = 60000;
 
+    // A live line is kept narrower than the terminal, so that it never wraps
+    // (a wrapped line is not taken off the screen whole).
+    static constexpr int kAssumedColumns = 80;
+
     using Writer = std::function<void(const QByteArray&)>;
-    BatchProgress(Mode mode, Writer write) : mode_(mode), write_(std::move(write)) {}
+    // The terminal's width now, asked at each draw; 0 or none: kAssumedColumns.
+    using Columns = std::function<int()>;
+    BatchProgress(Mode mode, Writer write, Columns columns = {})
+        : mode_(mode), write_(std::move(write)), columns_(std::move(columns)) {}
 
     // The run's figures at `nowMs` (monotonic); writes the status when it is
     // due. A new phase starts the rate afresh.
@@ -76,16 +93,24 @@ public:
 private:
     void Draw();
 
+    // What the live line on the screen shows.
+    struct Shown {
+        StatusFigures figures;
+        std::optional<double> perSecond;
+    };
+
     Mode mode_;
     Writer write_;
+    Columns columns_;
     RateMeter rate_;
     int phase_ = 0;
     std::optional<std::int64_t> lastWrite_; // ms of the last status written
     std::optional<std::int64_t> firstSeen_; // ms of the first update
     std::int64_t lastSample_ = 0;
-    QString text_; // the live line on the screen; empty when none is
+    std::optional<Shown> shown_; // none when no live line is on the screen
 };
 
-// The program's status line: Off unless in batch mode without --quiet; Live
-// when standard error is a terminal, else Lines. Used on the window thread.
+// The program's status line: Off unless in batch mode without --quiet; Live,
+// as wide as the terminal allows, when standard error is a terminal, else
+// Lines. Used on the window thread.
 BatchProgress& BatchStatus();

@@ -1,6 +1,5 @@
 #include "run/result_file.h"
 
-#include "core/platform.h"
 #include "text/extract.h"
 #include "text/formula_guard.h"
 
@@ -55,10 +54,6 @@ QString CsvFieldText(const QString& value) {
     return FormulaSafe(QuoteSafe(value));
 }
 
-QString ResultFileName(std::uint32_t tick) {
-    return TickFileName("data%d.csv", tick);
-}
-
 QString CsvHeader() {
     return QStringLiteral("\"URL\";\"Имя/Название\";\"Категории специализации\";\"Услуги\";"
                           "\"Рейтинг\";\"Отзывов\";\"Телефон\";\"Сайт\";\"Email\";\"Город\";"
@@ -107,6 +102,8 @@ ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
     // ";" and ended by CR LF; values may hold line breaks of their own.
     enum class At { FieldStart, InField, AfterField, Cr } at = At::FieldStart;
     int field = 0;
+    qint64 fieldBytes = 0; // of the field being read
+    std::array<bool, 10> filled{};
     qint64 offset = rows.complete;
     QByteArray url;
     char buffer[65536];
@@ -121,13 +118,20 @@ ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
                 if (c != '"')
                     return ResultRows{};
                 at = At::InField;
+                fieldBytes = 0;
                 break;
             case At::InField:
                 if (c == '"') {
                     at = At::AfterField;
+                    // The telephone's field (the seventh) always holds its space.
+                    if (field > 0)
+                        filled[static_cast<std::size_t>(field - 1)] =
+                            fieldBytes > (field == 6 ? 1 : 0);
                     ++field;
-                } else if (field == 0 && keepUrls) {
-                    url.append(c);
+                } else {
+                    ++fieldBytes;
+                    if (field == 0 && keepUrls)
+                        url.append(c);
                 }
                 break;
             case At::AfterField:
@@ -143,6 +147,8 @@ ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
                     return ResultRows{};
                 if (keepUrls)
                     rows.urls.push_back(QString::fromUtf8(url));
+                for (std::size_t i = 0; i < filled.size(); ++i)
+                    rows.filled[i] += filled[i] ? 1 : 0;
                 ++rows.count;
                 rows.complete = offset + 1;
                 url.clear();
@@ -159,9 +165,15 @@ ResultFile::~ResultFile() {
 }
 
 void ResultFile::Open(const QString& path) {
+    Create(path, O_EXCL);
+}
+
+void ResultFile::Create(const QString& path, int flags) {
     Close();
     path_ = QFileInfo(path).absoluteFilePath();
-    const int fd = OpenRetrying(path_, O_RDWR | O_CREAT | O_TRUNC);
+    const int fd = OpenRetrying(path_, O_RDWR | O_CREAT | flags);
+    if (fd < 0 && errno == EEXIST)
+        throw ResultFileExists("File \"" + path_.toStdString() + "\" exists");
     if (fd < 0)
         Fail("Cannot create file \"%1\". %2", path_, SystemReason(errno));
     fd_ = fd;
@@ -175,39 +187,50 @@ void ResultFile::Open(const QString& path) {
     }
 }
 
-std::vector<QString> ResultFile::Continue(const QString& path) {
+ResultRows ResultFile::Continue(const QString& path) {
     Close();
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    QFile existing(absolute);
-    if (!existing.exists()) {
-        Open(absolute);
+    const auto refuse = [&absolute](const QString& reason) {
+        throw ContinueRefused(
+            QStringLiteral("Cannot continue file \"%1\": %2").arg(absolute, reason), reason);
+    };
+    if (!QFileInfo::exists(absolute) && !QFileInfo(absolute).isSymLink()) {
+        Create(absolute, O_EXCL);
         return {};
     }
-    if (!existing.open(QIODevice::ReadOnly))
-        Fail("Cannot open file \"%1\". %2", absolute, existing.errorString());
+    // Opened for writing before anything is decided, so that a file that
+    // cannot be written is refused untouched.
+    const int fd = OpenRetrying(absolute, O_RDWR);
+    if (fd < 0)
+        refuse(SystemReason(errno));
+    QFile existing;
+    if (!existing.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        ::close(fd);
+        refuse(existing.errorString());
+    }
     ResultRows rows = ScanResultRows(existing);
     existing.close();
-    if (!rows.valid)
-        Fail("Cannot continue file \"%1\": %2", absolute,
-             QStringLiteral("it is not a result file"));
-    if (rows.complete == 0) {
-        Open(absolute);
-        return {};
+    if (!rows.valid) {
+        ::close(fd);
+        refuse(QStringLiteral("он изменён или повреждён"));
     }
     path_ = absolute;
-    const int fd = OpenRetrying(path_, O_RDWR);
-    if (fd < 0)
-        Fail("Cannot open file \"%1\". %2", path_, SystemReason(errno));
+    if (rows.complete == 0) {
+        // Cut off inside its header: nothing of it is a row yet.
+        ::close(fd);
+        Create(absolute, O_TRUNC);
+        return {};
+    }
     // A line the interruption cut short goes; the rows before it stay.
     if (::ftruncate(fd, static_cast<off_t>(rows.complete)) != 0 ||
         ::lseek(fd, static_cast<off_t>(rows.complete), SEEK_SET) < 0) {
         const int error = errno;
         ::close(fd);
-        Fail("Cannot write to file \"%1\". %2", path_, SystemReason(error));
+        refuse(SystemReason(error));
     }
     fd_ = fd;
     size_ = rows.complete;
-    return std::move(rows.urls);
+    return rows;
 }
 
 void ResultFile::Sync() {

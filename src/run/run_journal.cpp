@@ -1,7 +1,7 @@
 #include "run/run_journal.h"
 
-#include "core/platform.h"
 #include "run/requests.h"
+#include "run/run_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,10 +10,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -218,6 +220,39 @@ void SyncFolder(const QString& folder) {
     }
 }
 
+int OpenRetrying(const QByteArray& name, int flags, mode_t mode = 0666) {
+    int fd = -1;
+    do {
+        fd = ::open(name.constData(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The journal's lock on `fd`, without waiting: false when another open of the
+// file holds it (errno EWOULDBLOCK) or locks are not supported there.
+bool LockNow(int fd, int operation) {
+    int result = 0;
+    do {
+        result = ::flock(fd, operation | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// Renames `path` to the first free "<path>.bad", "<path>.bad2", ...
+SetAsideOutcome RenameAside(const QString& path) {
+    QString target = path + QStringLiteral(".bad");
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = path + QStringLiteral(".bad") + QString::number(n);
+    SetAsideOutcome outcome;
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(target).constData()) == 0) {
+        outcome.renamed = true;
+        outcome.target = target;
+    } else {
+        outcome.error = QString::fromLocal8Bit(std::strerror(errno));
+    }
+    return outcome;
+}
+
 } // namespace
 
 QByteArray JournalSettingsPayload(const RunSettings& settings, std::uint32_t version) {
@@ -322,7 +357,13 @@ JournalRead ReadJournalFile(const QString& path, JournalReading reading) {
         read.problem = file.errorString();
         return read;
     }
-    return ReadJournal(file, reading);
+    JournalRead read = ReadJournal(file, reading);
+    // A result file named relative to the journal lies in the journal's
+    // folder, wherever that folder is now.
+    QString& result = read.state.resultPath;
+    if (!result.isEmpty() && QFileInfo(result).isRelative())
+        result = QFileInfo(path).absoluteDir().filePath(result);
+    return read;
 }
 
 QStringList JournalFiles(const QString& folder) {
@@ -334,43 +375,149 @@ QStringList JournalFiles(const QString& folder) {
     return paths;
 }
 
-RunJournal::RunJournal(int fd, QString path) : fd_(fd), path_(std::move(path)) {}
+bool JournalInUse(const QString& path) {
+    const int fd = OpenRetrying(QFile::encodeName(path), O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool free = LockNow(fd, LOCK_SH) || errno != EWOULDBLOCK;
+    ::close(fd); // drops the shared lock, if taken
+    return !free;
+}
+
+SetAsideOutcome SetAsideJournal(const QString& path) {
+    std::unique_ptr<RunJournal> journal;
+    try {
+        journal = RunJournal::Take(path);
+    } catch (const JournalInUseError&) {
+        SetAsideOutcome outcome;
+        outcome.inUse = true;
+        return outcome;
+    } catch (const std::exception&) {
+        // Not even open for writing (a read-only folder or file): the rename
+        // says why it cannot be set aside, if it cannot.
+        return RenameAside(path);
+    }
+    return journal->SetAside();
+}
+
+bool RemoveJournal(const QString& path) {
+    try {
+        RunJournal::Take(path)->Remove();
+        return true;
+    } catch (const JournalInUseError&) {
+        return false;
+    } catch (const std::exception&) {
+        return QFile::remove(path);
+    }
+}
+
+RunJournal::RunJournal(int fd, QString path, std::uint32_t tick)
+    : fd_(fd), path_(std::move(path)), tick_(tick) {}
 
 RunJournal::~RunJournal() {
+    Close();
+}
+
+void RunJournal::Close() {
     if (fd_ >= 0)
-        ::close(fd_);
+        ::close(fd_); // drops the lock
+    fd_ = -1;
 }
 
 std::unique_ptr<RunJournal> RunJournal::Create(const QString& folder, std::uint32_t tick,
                                                const RunSettings& settings) {
-    for (std::uint32_t n = tick;; ++n) {
-        const QString path = QDir(folder).absoluteFilePath(TickFileName("run-%d.journal", n));
-        const int fd = ::open(QFile::encodeName(path).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
-        if (fd < 0 && errno == EEXIST && n - tick < 1000)
+    const QDir dir(folder);
+    const QByteArray record = JournalFrame(JournalSettingsPayload(settings));
+    // Made under a name no search looks at, locked and holding its settings,
+    // then linked to its real name, which fails when that name is taken.
+    static std::atomic<unsigned> made{0};
+    QString temporary;
+    QByteArray temporaryName;
+    int fd = -1;
+    do {
+        temporary = dir.absoluteFilePath(
+            QStringLiteral("run-new-%1-%2.tmp").arg(::getpid()).arg(made.fetch_add(1)));
+        temporaryName = QFile::encodeName(temporary);
+        fd = OpenRetrying(temporaryName, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
+    } while (fd < 0 && errno == EEXIST);
+    if (fd < 0)
+        Fail(QStringLiteral("Cannot create file"), dir.absoluteFilePath(JournalFileName(tick)),
+             errno);
+    const auto fail = [&](const QString& what, const QString& path, int error) {
+        ::close(fd);
+        ::unlink(temporaryName.constData());
+        Fail(what, path, error);
+    };
+    LockNow(fd, LOCK_EX); // a new file: nobody else can hold it
+    ssize_t written = 0;
+    do {
+        written = ::write(fd, record.constData(), static_cast<size_t>(record.size()));
+    } while (written < 0 && errno == EINTR);
+    if (written != record.size())
+        fail(QStringLiteral("Cannot write to file"), temporary, written < 0 ? errno : ENOSPC);
+    (SyncFile != nullptr ? SyncFile : ::fdatasync)(fd);
+
+    std::uint32_t n = FreeRunTick(folder, tick);
+    for (int tries = 0;; ++tries) {
+        const QString path = dir.absoluteFilePath(JournalFileName(n));
+        const QByteArray name = QFile::encodeName(path);
+        if (::link(temporaryName.constData(), name.constData()) == 0) {
+            ::unlink(temporaryName.constData());
+            break;
+        }
+        const int error = errno;
+        if (error == EEXIST && tries < 1000) {
+            n = FreeRunTick(folder, n + 1);
             continue;
+        }
+        if (error != EPERM && error != ENOSYS && error != EOPNOTSUPP)
+            fail(QStringLiteral("Cannot create file"), path, error);
+        // No hard links on this file system: the journal is made under its
+        // name directly (a search in that instant may see it empty).
+        ::close(fd);
+        ::unlink(temporaryName.constData());
+        fd = OpenRetrying(name, O_WRONLY | O_CREAT | O_EXCL | O_APPEND);
+        if (fd < 0 && errno == EEXIST && tries < 1000) {
+            n = FreeRunTick(folder, n + 1);
+            continue;
+        }
         if (fd < 0)
             Fail(QStringLiteral("Cannot create file"), path, errno);
-        std::unique_ptr<RunJournal> journal(new RunJournal(fd, path));
+        LockNow(fd, LOCK_EX);
+        std::unique_ptr<RunJournal> journal(new RunJournal(fd, path, n));
         journal->Append(JournalSettingsPayload(settings), true);
         if (!journal->failed_.isEmpty())
             throw std::runtime_error(journal->failed_.toStdString());
         SyncFolder(folder);
         return journal;
     }
+    SyncFolder(folder);
+    return std::unique_ptr<RunJournal>(
+        new RunJournal(fd, dir.absoluteFilePath(JournalFileName(n)), n));
+}
+
+std::unique_ptr<RunJournal> RunJournal::Take(const QString& path) {
+    const int fd = OpenRetrying(QFile::encodeName(path), O_WRONLY | O_APPEND);
+    if (fd < 0)
+        Fail(QStringLiteral("Cannot open file"), path, errno);
+    if (!LockNow(fd, LOCK_EX) && errno == EWOULDBLOCK) {
+        ::close(fd);
+        throw JournalInUseError(QStringLiteral("The journal \"%1\" is in use by another process")
+                                    .arg(path)
+                                    .toStdString());
+    }
+    return std::unique_ptr<RunJournal>(new RunJournal(fd, path, 0));
 }
 
 std::unique_ptr<RunJournal> RunJournal::Continue(const QString& path, std::int64_t length) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
-        Fail(QStringLiteral("Cannot open file"), path, errno);
-    if (::ftruncate(fd, static_cast<off_t>(length)) != 0) {
-        const int error = errno;
-        ::close(fd);
-        Fail(QStringLiteral("Cannot write to file"), path, error);
-    }
-    return std::unique_ptr<RunJournal>(new RunJournal(fd, path));
+    std::unique_ptr<RunJournal> journal = Take(path);
+    journal->CutTo(length);
+    return journal;
+}
+
+void RunJournal::CutTo(std::int64_t length) {
+    if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+        Fail(QStringLiteral("Cannot write to file"), path_, errno);
 }
 
 void RunJournal::Append(const QByteArray& payload, bool syncNow) {
@@ -401,7 +548,10 @@ void RunJournal::HandedOver() {
 }
 
 void RunJournal::ResultFile(const QString& path) {
-    Append(JournalResultFilePayload(path), true);
+    const QFileInfo journal(path_);
+    const QFileInfo result(path);
+    const bool beside = result.absolutePath() == journal.absolutePath();
+    Append(JournalResultFilePayload(beside ? result.fileName() : result.absoluteFilePath()), true);
 }
 
 void RunJournal::Gone(const QString& url) {
@@ -411,13 +561,18 @@ void RunJournal::Gone(const QString& url) {
 void RunJournal::Sync() {
     if (fd_ < 0 || !dirty_)
         return;
-    ::fdatasync(fd_);
+    (SyncFile != nullptr ? SyncFile : ::fdatasync)(fd_);
     dirty_ = false;
 }
 
 void RunJournal::Remove() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    // Removed while still held, so that nobody takes it in between.
     QFile::remove(path_);
+    Close();
+}
+
+SetAsideOutcome RunJournal::SetAside() {
+    const SetAsideOutcome outcome = RenameAside(path_);
+    Close();
+    return outcome;
 }

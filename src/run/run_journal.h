@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 // What a run was started with; a run is continued only with the same.
@@ -69,29 +70,68 @@ JournalRead ReadJournalFile(const QString& path, JournalReading reading = Journa
 // The journal files in `folder`, most recently written first.
 QStringList JournalFiles(const QString& folder);
 
+// A journal belongs to the process that writes it: it holds an advisory lock
+// on the file from its creation or continuation to its removal, and the
+// kernel drops the lock when the process ends, however it ends. Whether
+// another process holds the journal at `path` now.
+bool JournalInUse(const QString& path);
+
+// Another process holds the journal a run was to continue.
+struct JournalInUseError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The outcome of renaming an untrusted journal to "<path>.bad" (or ".bad2",
+// ...): the new name, or why the rename failed. A journal another process
+// holds is left alone (`inUse`).
+struct SetAsideOutcome {
+    bool inUse = false;
+    bool renamed = false;
+    QString target; // when renamed
+    QString error;  // when not renamed, and not in use
+};
+SetAsideOutcome SetAsideJournal(const QString& path);
+
+// Deletes the journal at `path` unless another process holds it; false then.
+bool RemoveJournal(const QString& path);
+
 // Writes a run's journal. Every record goes out with one write(2) on an
 // append-only descriptor; the run syncs the file to disk at most once a
 // second (Sync), and the records a continued run depends on most (settings,
-// hand-over, result file) are synced at once. When a write fails the journal
-// stops: what it holds stays a consistent prefix of the run, and Failed()
-// says why. Only the run thread uses it.
+// hand-over, result file) are synced at once. When a write fails, even in
+// part, the journal stops: what it holds stays a consistent prefix of the
+// run (a record written in part is a torn tail that nothing follows), and
+// Failed() says why. Only the run thread uses it. While it exists it holds
+// the journal's lock (see JournalInUse).
 class RunJournal {
 public:
     ~RunJournal();
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
-    // A new journal "run-<tick>.journal" in `folder` (another tick if that
-    // name is taken), starting with `settings`. Throws std::runtime_error.
+    // A new journal "run-<tick>.journal" in `folder`, starting with
+    // `settings`; when a file of that tick exists (see FreeRunTick) the next
+    // free tick is taken, and Tick() tells which. The journal appears under
+    // its name already locked and holding its settings, so that no other
+    // process ever sees it half made. Throws std::runtime_error.
     static std::unique_ptr<RunJournal> Create(const QString& folder, std::uint32_t tick,
                                               const RunSettings& settings);
-    // Goes on writing an existing journal whose whole records end at
-    // `length`: a torn tail after them is cut off first. Throws.
+    // Takes the existing journal at `path` over to go on writing it: locks
+    // it, or throws JournalInUseError when another process holds it, and
+    // std::runtime_error when it cannot be opened. Read it after taking it,
+    // then CutTo the end of its whole records.
+    static std::unique_ptr<RunJournal> Take(const QString& path);
+    // Take, then CutTo(length).
     static std::unique_ptr<RunJournal> Continue(const QString& path, std::int64_t length);
+
+    // Cuts a torn tail after the whole records ending at `length`. Throws.
+    void CutTo(std::int64_t length);
 
     void ItemHandled(const QString& item, const std::vector<QString>& queued,
                      const std::vector<QString>& cards);
     void HandedOver();
+    // The result file, named relative to the journal's folder when it lies
+    // there, so that the folder may move with its files.
     void ResultFile(const QString& path);
     void Gone(const QString& url);
 
@@ -99,17 +139,26 @@ public:
     void Sync();
     // The run ended normally: nothing is left to continue.
     void Remove();
+    // The journal cannot be trusted: renamed beside itself (see
+    // SetAsideJournal) while still held, then let go.
+    SetAsideOutcome SetAside();
 
     const QString& Path() const { return path_; }
+    std::uint32_t Tick() const { return tick_; }
     // Empty while every record went out; else the reason of the failed write.
     const QString& Failed() const { return failed_; }
 
+    // How the file is synced to disk (fdatasync); tests observe it.
+    static inline int (*SyncFile)(int fd) = nullptr;
+
 private:
-    RunJournal(int fd, QString path);
+    RunJournal(int fd, QString path, std::uint32_t tick);
     void Append(const QByteArray& payload, bool syncNow);
+    void Close();
 
     int fd_ = -1;
     QString path_;
+    std::uint32_t tick_ = 0;
     QString failed_;
     bool dirty_ = false;
 };

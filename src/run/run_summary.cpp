@@ -51,6 +51,17 @@ void RunSummary::CardFailed(FetchFailure failure) {
     }
 }
 
+void RunSummary::EarlierRows(std::int64_t rows,
+                             const std::array<std::int64_t, kSummaryColumns>& filled) {
+    rows_ += rows;
+    for (std::size_t i = 0; i < filled.size(); ++i)
+        filled_[i] += filled[i];
+}
+
+void RunSummary::EarlierGone(std::int64_t cards) {
+    notFound_ += cards;
+}
+
 std::int64_t RunSummary::Failed() const {
     return notFound_ + errorStatus_ + emptyBody_ + noAnswer_;
 }
@@ -73,6 +84,8 @@ std::vector<QString> RunSummary::Lines(std::int64_t found) const {
         add(u"сбои связи", noAnswer_);
         lines.push_back(QStringLiteral("Не скачано: ") + kinds.join(QStringLiteral(", ")));
     }
+    for (QString& line : LostPagesLines())
+        lines.push_back(std::move(line));
     if (rows_ > 0) {
         QStringList shares;
         for (int i = 0; i < kSummaryColumns; ++i) {
@@ -84,4 +97,11 @@ std::vector<QString> RunSummary::Lines(std::int64_t found) const {
         lines.push_back(QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", ")));
     }
     return lines;
+}
+
+std::vector<QString> RunSummary::LostPagesLines() const {
+    if (lostPages_ == 0)
+        return {};
+    return {QStringLiteral("Не загружено страниц списка: %1 — карточки с них не собраны")
+                .arg(lostPages_)};
 }

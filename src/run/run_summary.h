@@ -24,6 +24,9 @@ std::array<const QString*, kSummaryColumns> ColumnValues(const CardRecord& card)
 // The header names of those columns.
 const std::array<QString, kSummaryColumns>& ColumnNames();
 
+// What a whole run did, over all its sessions when it was continued: the
+// rows its result file holds, the cards that gave none and why, the listing
+// pages it could not load, and how often each column was filled.
 class RunSummary {
 public:
     // A row was written for `card`.
@@ -31,14 +34,27 @@ public:
     // A card's download ended without a row; `failure` is what its last
     // attempt met (None counts as no answer).
     void CardFailed(FetchFailure failure);
+    // A continued run: the rows its result file held already, with the
+    // filled count of each column after the URL, and the cards an earlier
+    // session found gone (404).
+    void EarlierRows(std::int64_t rows, const std::array<std::int64_t, kSummaryColumns>& filled);
+    void EarlierGone(std::int64_t cards);
+    // A listing page or search request failed all its attempts: the cards it
+    // would have listed are not collected.
+    void ListingPageLost() { ++lostPages_; }
 
     std::int64_t Rows() const { return rows_; }
     std::int64_t Failed() const;
+    std::int64_t LostPages() const { return lostPages_; }
 
     // The lines the log gets at the end of phase 2: the totals, then the
-    // failures by kind when any card failed, then the filled share of every
-    // column when a row was written. `found` is the found-cards counter.
+    // failures by kind when any card failed, the lost listing pages when
+    // there are any, then the filled share of every column when there is a
+    // row. `found` is the found-cards counter.
     std::vector<QString> Lines(std::int64_t found) const;
+    // The lost-pages line alone, when pages were lost (a run that found no
+    // card has no other summary).
+    std::vector<QString> LostPagesLines() const;
 
 private:
     std::int64_t rows_ = 0;
@@ -46,5 +62,6 @@ private:
     std::int64_t errorStatus_ = 0;
     std::int64_t emptyBody_ = 0;
     std::int64_t noAnswer_ = 0;
+    std::int64_t lostPages_ = 0;
     std::array<std::int64_t, kSummaryColumns> filled_{};
 };

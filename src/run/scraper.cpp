@@ -9,6 +9,7 @@
 #include "run/progress_text.h"
 #include "run/requests.h"
 #include "run/result_file.h"
+#include "run/run_files.h"
 #include "text/extract.h"
 #include "text/html_text.h"
 
@@ -47,8 +48,9 @@ QString ErrorText(const std::exception& e) {
     return QString::fromUtf8(e.what());
 }
 
-// Writes `text` to `path`, every line ended by CR LF, as UTF-8. Returns the
-// system's reason when the file cannot be written, else an empty text.
+// Writes `text` to `path`, a new file, every line ended by CR LF, as UTF-8.
+// Returns the system's reason when the file cannot be written, else an empty
+// text.
 QString SaveLog(const QString& text, const QString& path) {
     QByteArray bytes;
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -57,7 +59,7 @@ QString SaveLog(const QString& text, const QString& path) {
         bytes += "\r\n";
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
         file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         return reason.isEmpty() ? QStringLiteral("Unknown error") : reason;
@@ -125,7 +127,7 @@ void TScraper::PostRunState() {
         return;
     }
     ended_.store(true);
-    const QString path = ProgramFolder() + TickFileName("log-%d.txt", Tick());
+    const QString path = RunLogPath();
     // The end line is shown only once the file holding it has been written;
     // otherwise the last line says why it was not.
     const QString endLine =
@@ -195,6 +197,8 @@ void TScraper::PostError(const std::exception& error) {
 
 void TScraper::Execute() {
     LastProgressTick = 0;
+    tick_ = FreeRunTick(ProgramFolder(), Tick());
+    tickChosen_ = true;
     webHost_ = Config().WebHost;
     decimalSeparator_ = DecimalSeparator();
     CursorHourGlass = true;
@@ -202,13 +206,19 @@ void TScraper::Execute() {
 
     try {
         Log(QStringLiteral("Начинаем работу..."));
-        for (const QString& path : BadJournals)
-            SetAside(path, QString());
+        for (const UntrustedJournal& bad : BadJournals) {
+            const SetAsideOutcome outcome = SetAsideJournal(bad.path);
+            if (!outcome.inUse)
+                LogSetAside(bad.path, bad.problem, outcome);
+        }
         if (NoRunToResume)
             Log(QStringLiteral("Прерванный сбор с такими настройками не найден, начинаем новый"));
         const std::int32_t seeded =
             static_cast<std::int32_t>(CountSelected(CitiesListBox) * CountSelected(CatsListBox));
-        if (ResumeJournal.isEmpty() || !ContinueJournal())
+        const Resumed resumed = ResumeJournal.isEmpty() ? Resumed::StartAnew : ContinueJournal();
+        if (resumed == Resumed::InUse)
+            throw JournalInUseError("refused");
+        if (resumed == Resumed::StartAnew)
             Seed();
         firmscounter = static_cast<std::int32_t>(CardQueue.size());
         Notify(&TScraper::PostFoundCount);
@@ -217,7 +227,9 @@ void TScraper::Execute() {
         try {
             ProgressBarPosition = handledItems_;
             ProgressBarMax = seeded;
-            if (!handedOver_)
+            // A continued run fetches again the listing pages it could not
+            // load before, also after its hand-over.
+            if (!handedOver_ || !ListingQueue.empty())
                 end = RunPhase(
                     ListingQueue, kPhase1SleepAfterStartMs,
                     [this](TScrapingThread2& w) { HandleListingWorker(w); }, OnError::Continue);
@@ -228,6 +240,12 @@ void TScraper::Execute() {
         }
         if (end == PhaseEnd::Done)
             StartCardPhase();
+    } catch (const JournalInUseError&) {
+        // Another copy of the program took the journal between the search
+        // and now: this run collects nothing.
+        refused_.store(true);
+        Log(QStringLiteral("Сбор с такими настройками уже идёт в другой копии программы, второй "
+                           "запуск отменён"));
     } catch (...) {
         // An error outside the two guarded phases ends the run through the
         // final clean-up alone; no result is posted for it.
@@ -274,7 +292,8 @@ void TScraper::Seed() {
     });
     ListingQueue = SeedListingQueue(webHost_, settings.cityRows, settings.categoryRows);
     try {
-        journal_ = RunJournal::Create(ProgramFolder(), Tick(), settings);
+        journal_ = RunJournal::Create(ProgramFolder(), tick_, settings);
+        tick_ = journal_->Tick();
     } catch (const std::exception& e) {
         journal_.reset();
         Log(QStringLiteral("Внимание: журнал сбора не создан (%1), прерванный сбор нельзя будет "
@@ -284,22 +303,30 @@ void TScraper::Seed() {
 }
 
 // Continues the interrupted run of ResumeJournal: its queues, its cards and
-// its phase, rebuilt from the journal. False when the journal cannot be
-// trusted: it is set aside and the run starts anew.
-bool TScraper::ContinueJournal() {
-    JournalRead read = ReadJournalFile(ResumeJournal);
-    if (read.trusted) {
-        try {
-            journal_ = RunJournal::Continue(ResumeJournal, read.length);
-        } catch (const std::exception& e) {
-            read.trusted = false;
-            read.problem = ErrorText(e);
-        }
+// its phase, rebuilt from the journal, which the run takes over first (so
+// that no other copy of the program writes it meanwhile). StartAnew when the
+// journal cannot be trusted: it is set aside. InUse when another copy holds
+// it.
+TScraper::Resumed TScraper::ContinueJournal() {
+    std::unique_ptr<RunJournal> taken;
+    JournalRead read;
+    try {
+        taken = RunJournal::Take(ResumeJournal);
+        read = ReadJournalFile(ResumeJournal);
+        if (read.trusted)
+            taken->CutTo(read.length);
+    } catch (const JournalInUseError&) {
+        return Resumed::InUse;
+    } catch (const std::exception& e) {
+        read.trusted = false;
+        read.problem = ErrorText(e);
     }
     if (!read.trusted) {
-        SetAside(ResumeJournal, read.problem);
-        return false;
+        LogSetAside(ResumeJournal, read.problem,
+                    taken ? taken->SetAside() : SetAsideJournal(ResumeJournal));
+        return Resumed::StartAnew;
     }
+    journal_ = std::move(taken);
     JournalState& state = read.state;
     ListingQueue = std::move(state.listingQueue);
     QueuedRequests = std::move(state.queuedSearches);
@@ -320,20 +347,25 @@ bool TScraper::ContinueJournal() {
                 .arg(ResumeRows)
                 .arg(found));
     }
-    return true;
+    return Resumed::Continued;
 }
 
-// An untrusted journal: one line in the log, and the file renamed beside
-// itself so that nothing of the user's is lost.
-void TScraper::SetAside(const QString& journalPath, const QString& problem) {
-    QString target = journalPath + QStringLiteral(".bad");
-    for (int n = 2; QFile::exists(target); ++n)
-        target = journalPath + QStringLiteral(".bad") + QString::number(n);
-    QFile::rename(journalPath, target);
-    Log(QStringLiteral("Журнал прерванного сбора %1 не читается%2, начинаем заново; он сохранён "
-                       "как %3")
-            .arg(journalPath, problem.isEmpty() ? QString() : QStringLiteral(" (") + problem + u')',
-                 target));
+// An untrusted journal: one line in the log, saying truthfully whether it was
+// renamed beside itself (so that nothing of the user's is lost).
+void TScraper::LogSetAside(const QString& journalPath, const QString& problem,
+                           const SetAsideOutcome& outcome) {
+    if (outcome.inUse)
+        return;
+    const QString why = problem.isEmpty() ? QString() : QStringLiteral(" (") + problem + u')';
+    if (outcome.renamed) {
+        Log(QStringLiteral("Журнал прерванного сбора %1 не читается%2, начинаем заново; он "
+                           "сохранён как %3")
+                .arg(journalPath, why, outcome.target));
+    } else {
+        Log(QStringLiteral("Журнал прерванного сбора %1 не читается%2 и не переименован: %3; "
+                           "начинаем заново")
+                .arg(journalPath, why, outcome.error));
+    }
 }
 
 // Once per run: the journal stopped at a failed write; what it holds stays
@@ -438,7 +470,7 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     const QString response = StreamToText(worker.html);
     worker.html.clear();
     const QString item = worker.url;
-    // What the item added, for the journal; an item that failed or raised an
+    // What the item added, for the journal; an item whose answer raised an
     // error is handled all the same (it is not fetched again).
     const std::size_t queuedBefore = ListingQueue.size();
     const std::size_t cardsBefore = CardQueue.size();
@@ -452,7 +484,9 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     };
     Log(FinishedItemLogLine(item, worker.statusText));
     if (worker.result != 1) {
-        record();
+        // Not recorded as handled: a continued run fetches it again.
+        summary_.ListingPageLost();
+        pagesLost_.store(true);
         return;
     }
     ResponseOutcome outcome;
@@ -484,8 +518,11 @@ void TScraper::StartCardPhase() {
     }
     handedOver_ = true;
     if (CardQueue.empty()) {
-        if (journal_)
-            journal_->Remove(); // nothing is left to continue
+        for (const QString& line : summary_.LostPagesLines())
+            Log(line);
+        // Nothing is left to continue, unless pages were lost.
+        if (journal_ && summary_.LostPages() == 0)
+            journal_->Remove();
         return;
     }
     RunPhase2();
@@ -496,22 +533,30 @@ void TScraper::RunPhase2() {
     bool created = false;
     resultFile_ = &file;
     try {
-        // A continued run goes on writing the file its journal names.
-        const bool continuing = !resultPath_.isEmpty();
-        const QString path = continuing ? resultPath_ : ProgramFolder() + ResultFileName(Tick());
-        Log(QStringLiteral("Данные будут записываться в файл ") + path);
         const std::int32_t total = static_cast<std::int32_t>(CardQueue.size());
         ProgressBarPosition = 0;
-        if (continuing) {
-            ProgressBarPosition = SkipDoneCards(file.Continue(path));
+        if (resultPath_.isEmpty()) {
+            OpenNewResultFile(file);
         } else {
-            // Named in the journal before it exists: a continued run then
-            // never makes a second file.
-            if (journal_) {
-                journal_->ResultFile(QFileInfo(path).absoluteFilePath());
-                JournalFailed();
+            // A continued run goes on writing the file its journal names.
+            try {
+                const ResultRows rows = file.Continue(resultPath_);
+                Log(QStringLiteral("Данные будут записываться в файл ") + file.Path());
+                const std::int64_t gone = static_cast<std::int64_t>(gone_.size());
+                ProgressBarPosition = SkipDoneCards(rows.urls);
+                summary_.EarlierRows(rows.count, rows.filled);
+                summary_.EarlierGone(gone);
+            } catch (const ContinueRefused& refused) {
+                // Left as it is; every card of the run goes into a new file,
+                // as without a journal.
+                gone_ = SeenSet{};
+                const QString old = QFileInfo(resultPath_).absoluteFilePath();
+                OpenNewResultFile(file, [&](const QString& next) {
+                    Log(QStringLiteral("Файл %1 нельзя продолжить (%2), карточки пишем в новый "
+                                       "файл %3")
+                            .arg(old, refused.reason, next));
+                });
             }
-            file.Open(path);
         }
         created = true;
         ProgressBarMax = total;
@@ -520,8 +565,9 @@ void TScraper::RunPhase2() {
             [this, &file](TScrapingThread2& w) { HandleCardWorker(w, file); }, OnError::EndPhase);
         LogSummary();
         if (end == PhaseEnd::Done) {
-            // Every card went through: nothing is left to continue.
-            if (journal_)
+            // Every card went through: nothing is left to continue, unless
+            // listing pages were lost.
+            if (journal_ && summary_.LostPages() == 0)
                 journal_->Remove();
             result = QStringLiteral("ok");
             Notify(&TScraper::PostResult);
@@ -553,6 +599,33 @@ void TScraper::RunPhase2() {
     Notify(&TScraper::PostProgress);
 }
 
+// A new result file named by the run's tick (the next free one when a file of
+// that name appeared meanwhile), named in the journal before it exists, so
+// that a continued run never makes a second file. `announce` logs the path
+// first; by default "Данные будут записываться в файл <path>".
+QString TScraper::OpenNewResultFile(ResultFile& file,
+                                    const std::function<void(const QString&)>& announce) {
+    for (;;) {
+        if (QFileInfo(ProgramFolder() + ResultFileName(tick_)).exists())
+            tick_ = FreeRunTick(ProgramFolder(), tick_ + 1);
+        const QString path = QFileInfo(ProgramFolder() + ResultFileName(tick_)).absoluteFilePath();
+        if (announce)
+            announce(path);
+        Log(QStringLiteral("Данные будут записываться в файл ") + path);
+        if (journal_) {
+            journal_->ResultFile(path);
+            JournalFailed();
+        }
+        try {
+            file.Open(path);
+            resultPath_ = path;
+            return path;
+        } catch (const ResultFileExists&) {
+            tick_ = FreeRunTick(ProgramFolder(), tick_ + 1); // taken in between
+        }
+    }
+}
+
 // A continued run fetches only the cards without a row in its file (each URL
 // as its field is written, compared as SeenSet compares) and not gone for
 // good; returns how many it skipped.
@@ -565,6 +638,20 @@ std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
         return !done.Contains(CsvFieldText(url.toString())) && !gone_.Contains(url);
     });
     return static_cast<std::int32_t>(before - CardQueue.size());
+}
+
+// The run log's path: named by the run's tick unless a log of that name
+// exists already (then the next free tick).
+QString TScraper::RunLogPath() {
+    const QString folder = ProgramFolder();
+    if (!tickChosen_) {
+        tick_ = FreeRunTick(folder, Tick());
+        tickChosen_ = true;
+    }
+    const QFileInfo log(folder + LogFileName(tick_));
+    if (log.exists() || log.isSymLink())
+        tick_ = FreeRunTick(folder, tick_ + 1);
+    return folder + LogFileName(tick_);
 }
 
 void TScraper::HandleCardWorker(TScrapingThread2& worker, ResultFile& file) {

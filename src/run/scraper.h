@@ -13,6 +13,7 @@
 #include "run/run_summary.h"
 #include "run/seen_set.h"
 #include "run/start_gate.h"
+#include "run/unfinished_runs.h"
 
 #include <QString>
 #include <QStringList>
@@ -68,14 +69,15 @@ public:
 
     // Set by the window before the start. ResumeJournal: the journal of an
     // interrupted run to continue instead of starting anew (an untrusted one
-    // is reported and set aside, and the run starts anew); ResumeRows: the
-    // rows its result file held when it was found. BadJournals:
-    // journals found untrusted; the run says so and renames them to
+    // is reported and set aside, and the run starts anew; one that another
+    // copy of the program holds meanwhile refuses the run); ResumeRows: the
+    // rows its result file held when it was found. BadJournals: journals
+    // found untrusted, with why; the run says so and renames them to
     // "<name>.bad". NoRunToResume: a run to continue was asked for and none
     // was found; the run says so.
     QString ResumeJournal;
     std::int64_t ResumeRows = 0;
-    QStringList BadJournals;
+    std::vector<UntrustedJournal> BadJournals;
     bool NoRunToResume = false;
 
     // Called on the window thread at the end of the last notification, with
@@ -89,6 +91,14 @@ public:
     // Whether an error was shown ("Ошибка: ...") during the run, or the run
     // ended on an error that escaped both phases.
     bool ErrorReported() const { return errorReported_.load(); }
+
+    // Whether listing pages could not be loaded, so that cards of the
+    // selection are missing although no error was shown.
+    bool PagesLost() const { return pagesLost_.load(); }
+
+    // Whether the run was refused because another copy of the program holds
+    // the journal it was to continue. Nothing was collected then.
+    bool Refused() const { return refused_.load(); }
 
     // The notifications. Each runs on the window thread; the run calls them
     // through Notify, which blocks the run until the window has run them
@@ -123,8 +133,10 @@ private:
     void Notify(void (TScraper::*notification)());
     void Log(const QString& text);
     void Seed();
-    bool ContinueJournal();
-    void SetAside(const QString& journalPath, const QString& problem);
+    enum class Resumed { Continued, StartAnew, InUse };
+    Resumed ContinueJournal();
+    void LogSetAside(const QString& journalPath, const QString& problem,
+                     const SetAsideOutcome& outcome);
     void JournalFailed();
     void SyncFiles();
     void PostError(const std::exception& error);
@@ -137,8 +149,11 @@ private:
     void HandleListingWorker(TScrapingThread2& worker);
     void StartCardPhase();
     void RunPhase2();
+    QString OpenNewResultFile(ResultFile& file,
+                              const std::function<void(const QString&)>& announce = {});
     void HandleCardWorker(TScrapingThread2& worker, ResultFile& file);
     std::int32_t SkipDoneCards(const std::vector<QString>& rowUrls);
+    QString RunLogPath();
     void LogSummary();
     StatusFigures BatchFigures() const;
 
@@ -146,6 +161,9 @@ private:
     UrlQueue CardQueue;
     SeenSet Seen;
     QueuedSearches QueuedRequests;
+    // The tick that names the run's files (see FreeRunTick), once chosen.
+    std::uint32_t tick_ = 0;
+    bool tickChosen_ = false;
     // The run's journal (none when it could not be written), what the
     // journal of a continued run says, and the result file of phase 2.
     std::unique_ptr<RunJournal> journal_;
@@ -165,6 +183,8 @@ private:
     LayoutWatch layoutWatch_;
     std::atomic<bool> ended_{false};
     std::atomic<bool> errorReported_{false};
+    std::atomic<bool> pagesLost_{false};
+    std::atomic<bool> refused_{false};
     // Holds new work items back while a host asks to wait, and sets the pace.
     StartGate gate_;
 };

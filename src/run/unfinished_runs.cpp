@@ -4,21 +4,35 @@
 
 #include <QFile>
 
+namespace {
+
+bool SameRun(const RunSettings& a, const RunSettings& b) {
+    return a.webHost == b.webHost && a.apiHost == b.apiHost && a.categoryRows == b.categoryRows &&
+           a.cityRows == b.cityRows;
+}
+
+} // namespace
+
 UnfinishedRun FindUnfinishedRun(const QString& folder, const RunSettings& wanted) {
     UnfinishedRun found;
     for (const QString& path : JournalFiles(folder)) {
+        const bool inUse = JournalInUse(path);
         const JournalRead head = ReadJournalFile(path, JournalReading::Settings);
         if (!head.trusted) {
-            found.untrusted << path;
+            if (!inUse)
+                found.untrusted.push_back({path, head.problem});
             continue;
         }
-        const RunSettings& settings = head.state.settings;
-        if (settings.webHost != wanted.webHost || settings.apiHost != wanted.apiHost ||
-            settings.categoryRows != wanted.categoryRows || settings.cityRows != wanted.cityRows)
+        if (!SameRun(head.state.settings, wanted))
             continue;
+        if (inUse) {
+            found.journal = path;
+            found.inUse = true;
+            break;
+        }
         const JournalRead whole = ReadJournalFile(path, JournalReading::Summary);
         if (!whole.trusted) {
-            found.untrusted << path;
+            found.untrusted.push_back({path, whole.problem});
             continue;
         }
         found.journal = path;

@@ -27,9 +27,16 @@ QString WindowCaption(const QString& webHost);
 struct RunSettings;
 struct UnfinishedRun;
 
+// The answers to the question whether to continue an interrupted run.
+enum class ContinueAnswer {
+    Continue,  // "Да"
+    StartAnew, // "Нет"
+    Cancel,    // Escape or the box closed: nothing starts
+};
+
 // The window's question whether to continue an interrupted run (a modal box,
-// "Да" by default); true for "Да".
-bool AskToContinueRun(QWidget* parent, const UnfinishedRun& run);
+// "Да" by default).
+ContinueAnswer AskToContinueRun(QWidget* parent, const UnfinishedRun& run);
 
 class QLabel;
 class QListWidget;
@@ -86,11 +93,10 @@ public:
     QStringList CategoryIds;
 
     // Asked at START when an interrupted run of the same selection exists:
-    // true continues it, false starts anew and deletes its journal. Tests
-    // answer in place of the user.
-    std::function<bool(const UnfinishedRun&)> AskToContinue = [this](const UnfinishedRun& run) {
-        return AskToContinueRun(this, run);
-    };
+    // Continue continues it, StartAnew starts anew and deletes its journal,
+    // Cancel starts nothing. Tests answer in place of the user.
+    std::function<ContinueAnswer(const UnfinishedRun&)> AskToContinue =
+        [this](const UnfinishedRun& run) { return AskToContinueRun(this, run); };
 
     // The run most recently started; it stays valid after the run has ended.
     std::shared_ptr<TScraper> CurrentRun;

@@ -49,18 +49,35 @@ void TMainForm::StartButtonClick() {
     // Batch mode looks for one only when --resume asks, and does not ask.
     QString resume;
     std::int64_t resumeRows = 0;
-    QStringList untrusted;
+    std::vector<UntrustedJournal> untrusted;
     bool noRunToResume = false;
     if (!Config().Batch || Config().Resume) {
         const UnfinishedRun found = FindUnfinishedRun(ProgramFolder(), SelectedSettings());
+        if (found.inUse) {
+            // Two copies writing one run would damage its result file.
+            AppendLog(QStringLiteral("Сбор с такими настройками уже идёт в другой копии "
+                                     "программы, второй запуск отменён"));
+            StartButton->setEnabled(true);
+            return;
+        }
         untrusted = found.untrusted;
-        if (found.journal.isEmpty())
+        if (found.journal.isEmpty()) {
             noRunToResume = Config().Batch;
-        else if (Config().Batch || AskToContinue(found)) {
-            resume = found.journal;
-            resumeRows = found.rows;
-        } else
-            QFile::remove(found.journal); // its result file stays
+        } else {
+            const ContinueAnswer answer =
+                Config().Batch ? ContinueAnswer::Continue : AskToContinue(found);
+            if (answer == ContinueAnswer::Cancel) {
+                AppendLog(QStringLiteral("Запуск отменён"));
+                StartButton->setEnabled(true);
+                return;
+            }
+            if (answer == ContinueAnswer::Continue) {
+                resume = found.journal;
+                resumeRows = found.rows;
+            } else {
+                RemoveJournal(found.journal); // its result file stays
+            }
+        }
     }
     auto run = std::make_shared<TScraper>();
     CurrentRun = run;
@@ -98,8 +115,10 @@ RunSettings TMainForm::SelectedSettings() const {
     return settings;
 }
 
-// The question before continuing an interrupted run; "Да" is the default.
-bool AskToContinueRun(QWidget* parent, const UnfinishedRun& run) {
+// The question before continuing an interrupted run; "Да" is the default for
+// Enter, and Escape or closing the box cancels the START (only "Нет" starts
+// anew and so deletes the interrupted run's journal).
+ContinueAnswer AskToContinueRun(QWidget* parent, const UnfinishedRun& run) {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Прерванный сбор"),
                     QStringLiteral("Найден прерванный сбор по выбранным городам и категориям: "
                                    "найдено карточек %1, записано строк %2.\n\nПродолжить его?")
@@ -109,7 +128,17 @@ bool AskToContinueRun(QWidget* parent, const UnfinishedRun& run) {
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
     box.setDefaultButton(QMessageBox::Yes);
-    return box.exec() == QMessageBox::Yes;
+    // Without an escape button of its own the box would take "Нет" for it.
+    box.addButton(QMessageBox::Cancel)->hide();
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return ContinueAnswer::Continue;
+    case QMessageBox::No:
+        return ContinueAnswer::StartAnew;
+    default:
+        return ContinueAnswer::Cancel;
+    }
 }
 
 void TMainForm::PauseButtonClick() {
@@ -156,7 +185,9 @@ void TMainForm::RunEnded(const TScraper& run, const QString& logError) {
             QCoreApplication::exit(kExitRunLogNotSaved);
             return;
         }
-        QCoreApplication::exit(run.ErrorReported() ? kExitRunError : kExitRunEnded);
+        QCoreApplication::exit(run.Refused()                            ? kExitStartRefused
+                               : run.ErrorReported() || run.PagesLost() ? kExitRunError
+                                                                        : kExitRunEnded);
         return;
     }
     if (closeWhenRunEnds_)

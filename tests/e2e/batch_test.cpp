@@ -215,6 +215,18 @@ TEST(Batch, JournalsAreContinuedOnlyWithResume) {
 
     const QStringList selection = {QStringLiteral("--category"), QStringLiteral("santehniki"),
                                    QStringLiteral("--city"), kMoscow};
+    const QStringList resume = {QStringLiteral("--resume")};
+    {
+        // While another copy of the program runs it, --resume is refused.
+        const auto otherCopy = RunJournal::Take(journal);
+        const Outcome refused = program.Run(SiteArgs(site) + selection + resume);
+        ASSERT_TRUE(refused.finished);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_EQ(refused.out.last(),
+                  QStringLiteral("Сбор с такими настройками уже идёт в другой копии программы, "
+                                 "второй запуск отменён"));
+        EXPECT_TRUE(program.files(QStringLiteral("data*.csv")).isEmpty());
+    }
     Outcome run = program.Run(SiteArgs(site) + selection);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
@@ -224,7 +236,7 @@ TEST(Batch, JournalsAreContinuedOnlyWithResume) {
     file.close();
     EXPECT_EQ(program.files(QStringLiteral("run-*")), QStringList{QFileInfo(journal).fileName()});
 
-    run = program.Run(SiteArgs(site) + selection + QStringList{QStringLiteral("--resume")});
+    run = program.Run(SiteArgs(site) + selection + resume);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList lines = Unstamped(run.out);
@@ -404,6 +416,51 @@ TEST(Batch, LayoutChangeIsWarnedWithinFiftyRows) {
         static_cast<int>(before.filter(kCardPrefix).filter(QStringLiteral(": успешно")).size());
     EXPECT_GE(rowsBefore - changeRow + 1, 40);
     EXPECT_LE(rowsBefore - changeRow + 1, 50) << "first empty row " << changeRow;
+}
+
+// A listing page that fails every attempt costs its pair's cards: the summary
+// says so, the exit code is 5 and the journal stays; continuing the run
+// fetches that page again and completes the same file.
+TEST(Batch, AListingPageThatFailsIsFetchedAgainWhenContinued) {
+    DemoSiteProcess site({"--scale", "6", "--failing-listing", "elektriki:10"});
+    ASSERT_TRUE(site.started()) << site.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(site, program.folder()));
+    const QStringList args =
+        SiteArgs(site) + QStringList{QStringLiteral("--category"), QStringLiteral("santehniki"),
+                                     QStringLiteral("--category"), QStringLiteral("elektriki"),
+                                     QStringLiteral("--city"),     kMoscow,
+                                     QStringLiteral("--resume")};
+    Outcome run = program.Run(args);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 5) << run.err.toStdString();
+    QStringList lines = Unstamped(run.out);
+    EXPECT_TRUE(lines.contains(
+        QStringLiteral("Не загружено страниц списка: 1 — карточки с них не собраны")))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(program.files(QStringLiteral("run-*")).size(), 1);
+
+    run = program.Run(args);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    lines = Unstamped(run.out);
+    EXPECT_EQ(lines.filter(QStringLiteral("/professionals/elektriki/")).size(), 1)
+        << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("/professionals/santehniki/")).isEmpty());
+    EXPECT_TRUE(program.files(QStringLiteral("run-*")).isEmpty());
+    const QStringList results = program.files(QStringLiteral("data*.csv"));
+    ASSERT_EQ(results.size(), 1);
+    const CsvFile csv = ReadCsv(program.folder() + results[0]);
+    ASSERT_TRUE(csv.wellFormed) << csv.problem.toStdString();
+    const QSet<QString> want =
+        PairCardSlugs(Expected(site), {{QStringLiteral("santehniki"), kMoscow},
+                                       {QStringLiteral("elektriki"), kMoscow}});
+    EXPECT_EQ(RowSlugs(csv), want);
+    EXPECT_EQ(csv.rows.size(), static_cast<std::size_t>(want.size()));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Итог: найдено карточек %1, записано строк %1, не "
+                                              "скачано 0")
+                                   .arg(want.size())));
 }
 
 // A healthy run passes its connections from card to card: the web host sees

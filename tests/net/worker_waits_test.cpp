@@ -43,6 +43,7 @@ TEST(WorkerWaits, EachFailureItsAttemptsWaitsAndBackOff) {
     const std::vector<Case> cases = {
         {"429", Status(429), false, 10, nine, BackoffCause::RateLimited},
         {"503 of a search", Status(503), true, 10, nine, BackoffCause::Unavailable},
+        {"502", Status(502), false, 10, nine, std::nullopt},
         {"504", Status(504), false, 10, nine, std::nullopt},
         {"reset", reset, false, 10, nine, std::nullopt},
         {"refused", nullptr, true, 0, nine, BackoffCause::Refused},

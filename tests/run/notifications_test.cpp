@@ -246,7 +246,11 @@ TEST(RunNotifications, RunLogFileThatCannotBeWritten) {
     ASSERT_TRUE(ws.valid());
     FakeTicks ticks;
     gTick = 777;
-    ASSERT_TRUE(QDir(ws.folder()).mkdir(QStringLiteral("log-777.txt")));
+    // A program folder that is a file by now: nothing can be made in it.
+    QFile notAFolder(ws.path(QStringLiteral("gone")));
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+    SetProgramFolder(ws.path(QStringLiteral("gone/")));
     BareRun r;
     QStringList endErrors;
     r.run->OnRunEnded = [&](const QString& error) { endErrors << error; };
@@ -254,7 +258,7 @@ TEST(RunNotifications, RunLogFileThatCannotBeWritten) {
     r.run->PostRunState();
     r.run->CursorHourGlass = false;
     EXPECT_NO_THROW(r.run->PostRunState());
-    const QString path = ws.path(QStringLiteral("log-777.txt"));
+    const QString path = ws.path(QStringLiteral("gone/log-777.txt"));
     const QStringList lines = Unstamped(LogLines(&r.log));
     ASSERT_EQ(lines.size(), 2);
     const QString failed =

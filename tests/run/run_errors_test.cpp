@@ -214,9 +214,20 @@ TEST_F(RunWindowTest, ResultFileThatCannotBeCreated) {
     SelectPairs({kEkb}, {QStringLiteral("fotografy")});
     TScraper::TickSource = &FixedTick;
     const QString path = ws_.path(QStringLiteral("data424242.csv"));
-    ASSERT_TRUE(QDir().mkdir(path));
+    // Between the phases the program folder turns into a file, and back
+    // once the error has been shown.
     form_->StartButtonClick();
-    ASSERT_TRUE(WaitForLine(kErrorPause));
+    ASSERT_TRUE(HoldAfterLine(kFoundPrefix + QStringLiteral("3")));
+    const QString folder = ws_.folder().chopped(1);
+    ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".away")));
+    QFile notAFolder(folder);
+    ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
+    notAFolder.close();
+    Release();
+    const bool paused = WaitForLine(kErrorPause);
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().rename(folder + QStringLiteral(".away"), folder));
+    ASSERT_TRUE(paused);
     QStringList lines = Lines();
     const qsizetype file = lines.indexOf(kFilePrefix + path);
     ASSERT_GE(file, 0) << lines.join('\n').toStdString();
@@ -225,7 +236,7 @@ TEST_F(RunWindowTest, ResultFileThatCannotBeCreated) {
     EXPECT_EQ(lines[file + 1],
               QStringLiteral("Итог: найдено карточек 3, записано строк 0, не скачано 0"));
     EXPECT_EQ(lines[file + 2], QStringLiteral("Ошибка: Cannot create file \"") + path +
-                                   QStringLiteral("\". Is a directory"));
+                                   QStringLiteral("\". Not a directory"));
     EXPECT_EQ(lines[file + 3], kErrorPause);
     EXPECT_TRUE(form_->CurrentRun->Suspended());
     EXPECT_TRUE(form_->ResumeTimer->isActive());
@@ -237,7 +248,7 @@ TEST_F(RunWindowTest, ResultFileThatCannotBeCreated) {
     EXPECT_EQ(lines[file + 4], kPauseOff);
     EXPECT_EQ(lines[file + 5], kDone);
     EXPECT_EQ(lines[file + 6], kEndPrefix + ws_.path(QStringLiteral("log-424242.txt")));
-    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_FALSE(QFileInfo::exists(path));
     EXPECT_TRUE(form_->StartButton->isEnabled());
 }
 

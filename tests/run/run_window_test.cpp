@@ -388,23 +388,11 @@ INSTANTIATE_TEST_SUITE_P(EveryNotification, CloseDuringRun,
 TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
     Open({"--scale", "12"}, Lists::ByHand);
     SelectPairs({kEkb}, {QStringLiteral("fotografy")});
-    const auto stoppedRun = [&] {
-        form_->StartButtonClick();
-        EXPECT_TRUE(HoldAfterLine([](const QString& l) {
-            return l.startsWith(kCardPrefix) && l.endsWith(QStringLiteral(": успешно"));
-        }));
-        Release();
-        form_->StopButtonClick();
-        EXPECT_TRUE(WaitRunEnd());
-        const QStringList journals = ws_.files(QStringLiteral("run-*.journal"));
-        EXPECT_EQ(journals.size(), 1);
-        return ws_.path(journals.value(0));
-    };
-    const QString first = stoppedRun();
+    const QString first = StoppedRun();
     const CsvFile firstCsv = ReadCsv(ResultPath());
     ASSERT_GE(firstCsv.rows.size(), 1u);
 
-    continueRuns_ = false;
+    answer_ = ContinueAnswer::StartAnew;
     form_->StartButtonClick();
     EXPECT_EQ(questions_, 1);
     EXPECT_EQ(lastQuestion_.journal, first);
@@ -417,7 +405,7 @@ TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
     EXPECT_TRUE(ws_.files(QStringLiteral("run-*")).isEmpty());
 
     // A flipped byte in the middle of the next stopped run's journal.
-    const QString damaged = stoppedRun();
+    const QString damaged = StoppedRun();
     {
         QFile file(damaged);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
@@ -426,7 +414,7 @@ TEST_F(RunWindowTest, AnInterruptedRunIsOfferedAndADamagedJournalIsSetAside) {
         file.seek(0);
         file.write(bytes);
     }
-    continueRuns_ = true;
+    answer_ = ContinueAnswer::Continue;
     form_->StartButtonClick();
     EXPECT_EQ(questions_, 1) << "a damaged journal is not offered";
     ASSERT_TRUE(WaitRunEnd());

@@ -58,7 +58,7 @@ protected:
         form_->AskToContinue = [this](const UnfinishedRun& run) {
             ++questions_;
             lastQuestion_ = run;
-            return continueRuns_;
+            return answer_;
         };
         if (lists == Lists::ByHand) {
             const nlohmann::json expected = Expected(*site_);
@@ -140,8 +140,7 @@ protected:
     bool WaitRunEnd(int timeoutMs = 30000) {
         return WaitUntil(
             [&] {
-                return !form_->RunActive() &&
-                       (!form_->CurrentRun || form_->CurrentRun->Finished());
+                return !form_->RunActive() && (!form_->CurrentRun || form_->CurrentRun->Finished());
             },
             timeoutMs);
     }
@@ -160,6 +159,21 @@ protected:
             30000);
     }
 
+    // A run of the selection stopped after its first card; the path of the
+    // journal it leaves.
+    QString StoppedRun() {
+        form_->StartButtonClick();
+        EXPECT_TRUE(HoldAfterLine([](const QString& l) {
+            return l.startsWith(kCardPrefix) && l.endsWith(QStringLiteral(": успешно"));
+        }));
+        Release();
+        form_->StopButtonClick();
+        EXPECT_TRUE(WaitRunEnd());
+        const QStringList journals = ws_.files(QStringLiteral("run-*.journal"));
+        EXPECT_EQ(journals.size(), 1);
+        return ws_.path(journals.value(0));
+    }
+
     // The path named by the "Данные будут записываться в файл " line.
     QString ResultPath() const {
         for (const QString& line : Lines()) {
@@ -173,7 +187,7 @@ protected:
     std::unique_ptr<DemoSiteProcess> site_;
     std::unique_ptr<TMainForm> form_;
     // The answer to the question whether to continue an interrupted run.
-    bool continueRuns_ = false;
+    ContinueAnswer answer_ = ContinueAnswer::StartAnew;
     int questions_ = 0;
     UnfinishedRun lastQuestion_;
 };

@@ -3,6 +3,8 @@
 
 #include "print_qstring.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -27,6 +29,61 @@ TEST(BatchProgress, StatusLineText) {
     };
     for (const auto& [figures, rate, text] : cases)
         EXPECT_EQ(StatusLineText(figures, rate), text);
+}
+
+// Narrower than the full text: the rate goes, then the count, then the
+// phase's long name, and only then is the line cut. Columns count characters,
+// not the UTF-8 bytes of the Cyrillic letters.
+TEST(BatchProgress, StatusLineInTheColumnsThereAre) {
+    const StatusFigures phase2{2, 1200, 20000, 1187};
+    const QString full =
+        u"Этап 2, скачивание карточек: 1200 из 20000, записано строк 1187, 85.3/с, осталось 3:41"_s;
+    const QString noRate =
+        u"Этап 2, скачивание карточек: 1200 из 20000, записано строк 1187, осталось 3:41"_s;
+    const QString noCount = u"Этап 2, скачивание карточек: 1200 из 20000, осталось 3:41"_s;
+    const QString shortName = u"Этап 2: 1200 из 20000, осталось 3:41"_s;
+    const std::pair<int, QString> cases[] = {
+        {86, full},     {85, noRate},    {78, noRate},    {77, noCount},
+        {57, noCount},  {56, shortName}, {36, shortName}, {35, shortName.left(35)},
+        {0, QString()}, {-1, QString()},
+    };
+    for (const auto& [columns, text] : cases)
+        EXPECT_EQ(StatusLineText(phase2, 85.3, columns), text) << columns;
+
+    const StatusFigures phase1{1, 40, 52, 960};
+    EXPECT_EQ(StatusLineText(phase1, std::nullopt, 40), u"Этап 1: 40 из 52, осталось —"_s);
+}
+
+// A live line is drawn at most one column narrower than the terminal is at
+// that draw, a redraw after a log line included; a terminal that does not
+// say its width is taken as 80 columns.
+TEST(BatchProgress, ALiveLineFitsTheTerminalAtEachDraw) {
+    int columns = 80;
+    QStringList live;
+    BatchProgress terminal(
+        BatchProgress::Mode::Live, [&](const QByteArray& b) { live << QString::fromUtf8(b); },
+        [&] { return columns; });
+    terminal.Update({2, 0, 20000, 0}, 0);
+    terminal.Update({2, 1200, 20000, 1187}, 1000); // 1200/с
+    columns = 60;
+    terminal.BeforeLogLine();
+    terminal.AfterLogLine();
+    columns = 0;
+    terminal.Update({2, 1200, 20000, 1187}, 1500); // 800/с
+    // As wide as the full line, which would wrap: the rate goes.
+    columns = 87;
+    terminal.Update({2, 1200, 20000, 1187}, 2000); // 600/с
+    columns = 88;
+    terminal.BeforeLogLine();
+    terminal.AfterLogLine();
+    ASSERT_EQ(live.size(), 8);
+    const QString phase = u"\rЭтап 2, скачивание карточек: 1200 из 20000, "_s;
+    EXPECT_EQ(live[1], phase + u"записано строк 1187, осталось 0:16\x1b[K"_s);
+    EXPECT_EQ(live[2], u"\r\x1b[K"_s);
+    EXPECT_EQ(live[3], phase + u"осталось 0:16\x1b[K"_s);
+    EXPECT_EQ(live[4], phase + u"записано строк 1187, осталось 0:24\x1b[K"_s);
+    EXPECT_EQ(live[5], phase + u"записано строк 1187, осталось 0:32\x1b[K"_s);
+    EXPECT_EQ(live[7], phase + u"записано строк 1187, 600.0/с, осталось 0:32\x1b[K"_s);
 }
 
 // The rate of the last ten seconds, not of the whole run.

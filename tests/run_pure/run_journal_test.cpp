@@ -3,6 +3,7 @@
 #include "run/requests.h"
 #include "run/result_file.h"
 #include "run/run_journal.h"
+#include "run/unfinished_runs.h"
 
 #include "print_qstring.h"
 
@@ -16,6 +17,9 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -241,10 +245,12 @@ TEST(RunJournal, WrittenContinuedAndRemoved) {
     small.rlim_cur = static_cast<rlim_t>(QFileInfo(path).size() + 20);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     journal->ItemHandled(kPage2, {}, {u"https://web.test/pro/a-long-card-name"_s});
-    journal->Gone(u"https://web.test/pro/a"_s);
+    // The record went out in part; once the medium has room again nothing
+    // may follow its torn bytes.
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(journal->Failed().isEmpty());
+    journal->Gone(u"https://web.test/pro/a"_s);
     const JournalRead afterFailure = ReadJournalFile(path);
     ASSERT_TRUE(afterFailure.trusted) << afterFailure.problem.toStdString();
     EXPECT_EQ(afterFailure.state.handledItems, 2);
@@ -287,4 +293,159 @@ TEST(ResultRowsScan, CompleteLinesAndTheTornLast) {
     QBuffer buffer(&other);
     buffer.open(QIODevice::ReadOnly);
     EXPECT_FALSE(ScanResultRows(buffer).valid);
+}
+
+// The records a continued run depends on most reach the disk before the call
+// returns; the others wait for the next Sync.
+TEST(RunJournal, SettingsHandOverAndResultFileAreSyncedAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    static std::vector<qint64> synced; // the file's size at each sync
+    synced.clear();
+    RunJournal::SyncFile = [](int fd) {
+        synced.push_back(static_cast<qint64>(::lseek(fd, 0, SEEK_END)));
+        return 0;
+    };
+    auto journal = RunJournal::Create(dir.path(), 1, kSettings);
+    const auto size = [&] { return QFileInfo(journal->Path()).size(); };
+    const auto syncedAll = [&] { return !synced.empty() && synced.back() == size(); };
+    EXPECT_TRUE(syncedAll()) << "settings";
+    journal->ItemHandled(kKazan, {}, {});
+    EXPECT_FALSE(syncedAll()) << "an item waits for the next sync";
+    journal->HandedOver();
+    EXPECT_TRUE(syncedAll()) << "hand-over";
+    journal->Gone(u"https://web.test/pro/b"_s);
+    EXPECT_FALSE(syncedAll());
+    journal->ResultFile(dir.filePath(u"data1.csv"_s));
+    EXPECT_TRUE(syncedAll()) << "result file";
+    const std::size_t syncs = synced.size();
+    journal->Sync();
+    EXPECT_EQ(synced.size(), syncs) << "nothing new to sync";
+    RunJournal::SyncFile = nullptr;
+}
+
+// A journal belongs to the process writing it: others see it in use, can
+// neither take, set aside nor delete it, and the lock goes with the process
+// however it ends.
+TEST(RunJournal, AJournalInUseIsLeftToItsProcess) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto held = RunJournal::Create(dir.path(), 1, kSettings);
+    const QString path = held->Path();
+    EXPECT_TRUE(JournalInUse(path));
+    EXPECT_THROW(RunJournal::Take(path), JournalInUseError);
+    EXPECT_TRUE(SetAsideJournal(path).inUse);
+    EXPECT_FALSE(RemoveJournal(path));
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_EQ(JournalFiles(dir.path()), QStringList{path}) << "nothing made beside it";
+    held.reset();
+    EXPECT_FALSE(JournalInUse(path));
+    EXPECT_NO_THROW(RunJournal::Take(path));
+
+    // Held by a child process until it is killed.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto journal = RunJournal::Take(path);
+        if (write(ready[1], "x", 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    EXPECT_TRUE(JournalInUse(path));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_FALSE(JournalInUse(path)) << "no stale lock after SIGKILL";
+    close(ready[0]);
+    close(ready[1]);
+
+    EXPECT_TRUE(RemoveJournal(path));
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+// The result file is named relative to the journal, so the folder may move
+// with its files; journals of earlier versions named it absolutely.
+TEST(RunJournal, TheResultFileMovesWithTheFolder) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString before = dir.filePath(u"before"_s);
+    ASSERT_TRUE(QDir().mkpath(before));
+    auto journal = RunJournal::Create(before, 3, kSettings);
+    journal->ResultFile(before + u"/data3.csv"_s);
+    const QString name = QFileInfo(journal->Path()).fileName();
+    journal.reset();
+    const QString after = dir.filePath(u"after"_s);
+    ASSERT_TRUE(QDir().rename(before, after));
+    EXPECT_EQ(ReadJournalFile(after + u"/"_s + name).state.resultPath, after + u"/data3.csv"_s);
+
+    const QString old = after + u"/run-9.journal"_s;
+    QFile file(old);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(RunRecords()[0] + RunRecords()[5]);
+    file.close();
+    EXPECT_EQ(ReadJournalFile(old).state.resultPath, u"/data/data1.csv"_s);
+}
+
+// An untrusted journal that cannot be renamed is said to be so.
+TEST(RunJournal, ASetAsideThatFailsSaysWhy) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(u"run-5.journal"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a journal");
+    file.close();
+    const std::string folder = dir.path().toStdString();
+    if (std::system(("chattr +i '" + folder + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no chattr +i here";
+    const SetAsideOutcome outcome = SetAsideJournal(path);
+    std::system(("chattr -i '" + folder + "'").c_str());
+    EXPECT_FALSE(outcome.renamed);
+    EXPECT_FALSE(outcome.inUse);
+    EXPECT_EQ(outcome.error, u"Operation not permitted"_s);
+    EXPECT_TRUE(QFile::exists(path));
+
+    const SetAsideOutcome renamed = SetAsideJournal(path);
+    EXPECT_TRUE(renamed.renamed);
+    EXPECT_EQ(renamed.target, path + u".bad"_s);
+}
+
+// The search for a run to continue: a run another process holds is found in
+// use (and START is refused); a journal another process holds is never
+// listed to be set aside, however it reads; an untrusted one carries why.
+TEST(UnfinishedRuns, JournalsInUseAreFoundButNeverTouched) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto junk = [&](const QString& name) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("junk");
+        return dir.filePath(name);
+    };
+    const QString heldJunk = junk(u"run-1.journal"_s);
+    const QString freeJunk = junk(u"run-2.journal"_s);
+    auto heldJunkLock = RunJournal::Take(heldJunk);
+    RunSettings other = kSettings;
+    other.cityRows = {u"Казань"_s};
+    auto otherRun = RunJournal::Create(dir.path(), 3, other);
+
+    UnfinishedRun found = FindUnfinishedRun(dir.path(), kSettings);
+    EXPECT_TRUE(found.journal.isEmpty());
+    ASSERT_EQ(found.untrusted.size(), 1u);
+    EXPECT_EQ(found.untrusted[0].path, freeJunk);
+    EXPECT_EQ(found.untrusted[0].problem, u"нет настроек сбора"_s);
+
+    auto running = RunJournal::Create(dir.path(), 4, kSettings);
+    found = FindUnfinishedRun(dir.path(), kSettings);
+    EXPECT_TRUE(found.inUse);
+    EXPECT_EQ(found.journal, running->Path());
+    const QString path = running->Path();
+    running.reset();
+    found = FindUnfinishedRun(dir.path(), kSettings);
+    EXPECT_FALSE(found.inUse);
+    EXPECT_EQ(found.journal, path);
 }

@@ -54,3 +54,32 @@ TEST(RunSummary, Lines) {
                                     "Услуги 0%, Рейтинг 100%, Отзывов 100%, Телефон 13%, Сайт "
                                     "100%, Email 100%, Город 50%, Адрес 100%"_s}));
 }
+
+// A continued run sums up the whole run: the rows and 404s of earlier
+// sessions count with this session's, so that rows and failures add up to the
+// cards found; lost listing pages get their line before the filled shares.
+TEST(RunSummary, AContinuedRunSumsUpTheWholeRun) {
+    RunSummary summary;
+    //                                 name, ..., telephone (6th), ...
+    summary.EarlierRows(3, {3, 2, 0, 1, 1, 0, 0, 0, 0, 0});
+    summary.EarlierGone(2);
+    CardRecord card;
+    card.name = u"Имя"_s;
+    card.telephone = u"+7"_s;
+    summary.RowWritten(card);
+    summary.CardFailed(FetchFailure::ErrorStatus);
+    summary.ListingPageLost();
+    summary.ListingPageLost();
+    EXPECT_EQ(
+        summary.Lines(7),
+        (std::vector<QString>{
+            u"Итог: найдено карточек 7, записано строк 4, не скачано 3"_s,
+            u"Не скачано: 404 — 2, другие ответы с ошибкой — 1"_s,
+            u"Не загружено страниц списка: 2 — карточки с них не собраны"_s,
+            u"Заполнено: Имя/Название 100%, Категории специализации 50%, Услуги 0%, "
+            "Рейтинг 25%, Отзывов 25%, Телефон 25%, Сайт 0%, Email 0%, Город 0%, Адрес 0%"_s}));
+    EXPECT_EQ(
+        summary.LostPagesLines(),
+        std::vector<QString>{u"Не загружено страниц списка: 2 — карточки с них не собраны"_s});
+    EXPECT_TRUE(RunSummary().LostPagesLines().empty());
+}

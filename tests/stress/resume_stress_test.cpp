@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <cstdio>
@@ -41,6 +42,21 @@ void CheckChainEnd(const QString& folder, const nlohmann::json& expected,
         EXPECT_EQ(row, ExpectedRow(expected, row[0], separator));
     }
     EXPECT_EQ(slugs, RowSlugs(expected, kSlugs, cities));
+}
+
+// The last run's summary is of the whole run: its rows are the file's rows
+// (earlier sessions included), and rows and failures add up to the cards
+// found.
+void CheckWholeRunSummary(const QStringList& lines, const QString& folder) {
+    static const QRegularExpression total(QStringLiteral(
+        "^Итог: найдено карточек (\\d+), записано строк (\\d+), не скачано (\\d+)$"));
+    const QStringList totals = lines.filter(total);
+    ASSERT_EQ(totals.size(), 1) << lines.join('\n').toStdString();
+    const QRegularExpressionMatch m = total.match(totals[0]);
+    const QStringList results = QDir(folder).entryList({QStringLiteral("data*.csv")}, QDir::Files);
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_EQ(m.captured(2).toULongLong(), ReadCsv(folder + results[0]).rows.size());
+    EXPECT_EQ(m.captured(2).toLongLong() + m.captured(3).toLongLong(), m.captured(1).toLongLong());
 }
 
 // When the kills fall: after a random number (0 to `most`) of the log lines
@@ -151,6 +167,7 @@ TEST_P(KillAndResume, EveryCardExactlyOnceInOneFile) {
         EXPECT_EQ(out.contains(QStringLiteral(
                       "Прерванный сбор с такими настройками не найден, начинаем новый")),
                   !resumable);
+        CheckWholeRunSummary(out.split(QLatin1Char('\n')), folder);
         std::printf("%s: %d kills, the last run %s\n", moment.name, killed,
                     resumable ? "continued the run" : "started anew");
         break;
@@ -179,7 +196,7 @@ TEST_F(RunWindowTest, StopAndStartAgainContinuesTheRunToOneCompleteFile) {
     const nlohmann::json expected = Expected(*site_);
     const QStringList cities = {kMoscow, kPiter};
     SelectPairs(cities, kSlugs);
-    continueRuns_ = true;
+    answer_ = ContinueAnswer::Continue;
     bool interrupted = false;
     for (int round = 0;; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -211,8 +228,10 @@ TEST_F(RunWindowTest, StopAndStartAgainContinuesTheRunToOneCompleteFile) {
             EXPECT_EQ(lines.filter(QStringLiteral("Продолжаем прерванный сбор")), QStringList{line})
                 << lines.join('\n').toStdString();
         }
-        if (lines.contains(kDone))
+        if (lines.contains(kDone)) {
+            CheckWholeRunSummary(lines, ws_.folder());
             break; // ended by itself, before or without a stop
+        }
         interrupted = true;
     }
     CheckChainEnd(ws_.folder(), expected, cities);

@@ -31,6 +31,9 @@ const char* kUsage = R"(Usage: demo-site [options]
                         with "Retry-After: 1"
   --outage AT:SECONDS   close both listeners (connections refused) from AT seconds after
                         the start for SECONDS seconds
+  --failing-listing SLUG[:N]
+                        the listing pages of category SLUG answer 500 to their first N
+                        requests (every request without N)
   --log                 one line per request on standard error
   --exit-on-stdin-eof   stop when standard input reaches its end
   --dump-expected       print the expected data of the whole site as JSON and exit
@@ -118,6 +121,21 @@ int main(int argc, char** argv) {
         } else if (arg == "--outage") {
             if (i + 1 >= argc || !(options.outage = demo::ParseOutage(argv[++i])))
                 return Usage("--outage needs AT:SECONDS (whole seconds, SECONDS above 0)");
+        } else if (arg == "--failing-listing") {
+            if (i + 1 >= argc)
+                return Usage("--failing-listing needs SLUG or SLUG:N");
+            const std::string spec = argv[++i];
+            const std::size_t colon = spec.find(':');
+            options.failingListing = spec.substr(0, colon);
+            if (colon != std::string::npos) {
+                char* end = nullptr;
+                const long times = std::strtol(spec.c_str() + colon + 1, &end, 10);
+                if (end == spec.c_str() + colon + 1 || *end != '\0' || times < 0)
+                    return Usage("--failing-listing needs SLUG or SLUG:N");
+                options.failingListingTimes = times;
+            }
+            if (options.failingListing.empty())
+                return Usage("--failing-listing needs SLUG or SLUG:N");
         } else if (arg == "--log") {
             options.log = true;
         } else if (arg == "--exit-on-stdin-eof") {

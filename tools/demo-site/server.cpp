@@ -505,6 +505,11 @@ private:
                 notFound(req, res);
                 return;
             }
+            if (*slug == options_.failingListing && failListing(row)) {
+                res.status = 500;
+                Send(req, res, Pages::errorPage(500), kHtml);
+                return;
+            }
             stats_.add(Stats::Listing);
             res.set_header("Set-Cookie", "_sid=" + std::to_string(row * 100 + category) +
                                              "; Path=/; Secure; HttpOnly; SameSite=Lax");
@@ -548,6 +553,15 @@ private:
             rateLimit_.reset();
             Send(req, res, "{\"ok\":true}\n", kJson);
         });
+    }
+
+    // Whether this request for the failing category's listing page of `row`
+    // fails (--failing-listing).
+    bool failListing(int row) {
+        if (options_.failingListingTimes < 0)
+            return true;
+        std::lock_guard<std::mutex> lock(failingMutex_);
+        return failingListingHits_[row]++ < options_.failingListingTimes;
     }
 
     void reject(const httplib::Request& req, httplib::Response& res, const std::string& message) {
@@ -637,6 +651,8 @@ private:
     httplib::SSLServer web_;
     httplib::SSLServer api_;
     std::vector<std::atomic<int>> faultHits_;
+    std::mutex failingMutex_;
+    std::map<int, long> failingListingHits_; // requests per row of the failing listing
     std::atomic<long> cardPagesServed_{0};
     Stats stats_;
     RateLimit rateLimit_{options_.rateLimit};

@@ -26,6 +26,10 @@ struct Options {
     // Card pages served after this many are served in the changed layout
     // (Pages::cardPage); -1: never.
     long layoutChangeAt = -1;
+    // Listing pages of this category slug answer 500, the first
+    // `failingListingTimes` requests of each (-1: every request); empty: none.
+    std::string failingListing;
+    long failingListingTimes = -1;
 };
 
 // Serves until SIGTERM or SIGINT (or end of standard input with
