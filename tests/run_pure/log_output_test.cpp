@@ -1,6 +1,6 @@
-// The window's log in batch mode: every line lands in the document the run
-// log file is written from, and the lines are not laid out for a window
-// nobody sees (Qt lays out the first line of an empty document anyway).
+// Batch mode: every log line lands in the hidden window's document (the run
+// log file is written from it), and none is laid out for the window but the
+// first, which Qt lays out in an empty document anyway.
 #include "run/log_output.h"
 
 #include "core/config.h"
@@ -12,17 +12,12 @@
 #include <gtest/gtest.h>
 
 TEST(LogOutput, BatchLinesGoIntoTheDocumentWithoutLayout) {
-    const bool batch = Config().Batch;
-    Config().Batch = true;
+    const bool batch = std::exchange(Config().Batch, true);
     QPlainTextEdit log;
-    log.setLineWrapMode(QPlainTextEdit::NoWrap);
     QStringList lines;
-    for (int i = 0; i < 50; ++i) {
-        lines.append(QStringLiteral("строка %1: ok").arg(i));
-        AppendLogLine(&log, lines.back());
-    }
+    for (int i = 0; i < 50; ++i)
+        AppendLogLine(&log, lines.emplace_back(QStringLiteral("строка %1").arg(i)));
     Config().Batch = batch;
-
     EXPECT_EQ(log.toPlainText(), lines.join(u'\n'));
     int laidOut = 0;
     for (QTextBlock block = log.document()->firstBlock(); block.isValid(); block = block.next())
