@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         // The run's own collections, filled as it fills them.
         WorkQueue listing;
         QueuedSearches queued;
-        WorkQueue cardQueue;
+        UrlQueue cardQueue;
         SeenSet seen;
         Pages(std::atol(argv[2]),
               [&](const QString&, const QString& next, const std::vector<QString>& found) {
@@ -107,10 +107,8 @@ int main(int argc, char** argv) {
                       queued.insert(next);
                       listing.push_back(next);
                   }
-                  for (const QString& url : found) {
-                      if (seen.Insert(url))
-                          cardQueue.push_back(url);
-                  }
+                  for (const QString& url : found)
+                      cardQueue.PushNew(url, seen);
               });
         cards = static_cast<long>(cardQueue.size());
     } else if (argc == 4 && std::strcmp(argv[1], "cost") == 0) {

@@ -61,16 +61,12 @@ int main(int argc, char** argv) {
     const long before = PeakKiB();
     const auto start = std::chrono::steady_clock::now();
     WorkQueue listing;
-    WorkQueue cards;
+    UrlQueue cards;
     SeenSet seen;
     if (earlier) {
         for (const QString& url :
-             reference::CardUrlsFromSearchResponse(StreamToText(body), webHost)) {
-            if (!seen.Contains(url)) {
-                cards.push_back(url);
-                seen.Insert(url);
-            }
-        }
+             reference::CardUrlsFromSearchResponse(StreamToText(body), webHost))
+            cards.PushNew(url, seen);
     } else {
         QueuedSearches queued;
         CardQueueCollector collector(cards, seen);

@@ -1,10 +1,14 @@
 // SeenSet at the sizes a long run reaches: the cost of one insertion and of
-// one lookup (present or absent URL) with N URLs in the set.
+// one lookup (present or absent URL) with N URLs in the set, and the memory
+// a collected card URL costs, held once (the card queue viewing the set's
+// text) and held twice (a queue of copies beside the set).
 #include "sample_pages.h"
 
 #include "store/seen_set.h"
 
 #include <benchmark/benchmark.h>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <map>
@@ -91,5 +95,50 @@ void BM_SeenSetContainsAbsent(benchmark::State& state) {
     PerOperation(state, 1);
 }
 BENCHMARK(BM_SeenSetContainsAbsent)->Arg(10'000)->Arg(100'000)->Arg(1'000'000);
+
+// Bytes the heap holds now, mapped blocks included.
+double HeapBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd);
+}
+
+// N card URLs collected as a run collects them, each arriving as a text of
+// its own (cut from a response that is then dropped); `bytes_per_url` is
+// what the collections hold per URL afterwards.
+template <typename Collect> void HeldPerUrl(benchmark::State& state, Collect collect) {
+    const std::size_t n = static_cast<std::size_t>(state.range(0));
+    const std::vector<QString> urls = CardUrls(n, 5);
+    double bytes = 0;
+    for (auto _ : state) {
+        const double before = HeapBytes();
+        bytes = collect(urls) - before;
+    }
+    state.counters["bytes_per_url"] = bytes / static_cast<double>(n);
+}
+
+void BM_CardUrlsHeldOnce(benchmark::State& state) {
+    HeldPerUrl(state, [](const std::vector<QString>& urls) {
+        SeenSet seen;
+        UrlQueue queue;
+        for (const QString& url : urls)
+            queue.PushNew(QString(url.constData(), url.size()), seen);
+        return HeapBytes();
+    });
+}
+BENCHMARK(BM_CardUrlsHeldOnce)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_CardUrlsHeldTwice(benchmark::State& state) {
+    HeldPerUrl(state, [](const std::vector<QString>& urls) {
+        SeenSet seen;
+        WorkQueue queue;
+        for (const QString& url : urls) {
+            QString copy(url.constData(), url.size());
+            if (seen.Insert(copy))
+                queue.push_back(std::move(copy));
+        }
+        return HeapBytes();
+    });
+}
+BENCHMARK(BM_CardUrlsHeldTwice)->Arg(1'000'000)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

@@ -27,7 +27,7 @@ const QString kSearchItem =
 struct Phase1 {
     WorkQueue listing;
     QueuedSearches queued;
-    WorkQueue cards;
+    UrlQueue cards;
     SeenSet seen;
 
     // Handles the response; false when it raised the documented error.
@@ -76,9 +76,9 @@ void CheckAgainstReferences(const QString& response) {
     Phase1 run;
     ResponseOutcome outcome;
     FUZZ_CHECK(run.Handle(kSearchItem, response, outcome));
-    FUZZ_CHECK(run.cards == reference::QueuedOneByOne(response.contains(u"<html")
-                                                          ? expectedPageUrls
-                                                          : expectedSearchUrls));
+    FUZZ_CHECK(WorkQueue(run.cards.begin(), run.cards.end()) ==
+               reference::QueuedOneByOne(response.contains(u"<html") ? expectedPageUrls
+                                                                     : expectedSearchUrls));
 }
 
 } // namespace

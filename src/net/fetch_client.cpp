@@ -1,6 +1,6 @@
 #include "net/fetch_client.h"
 
-#include "net/fetch_worker.h"
+#include <utility>
 
 namespace net {
 
@@ -11,6 +11,7 @@ constexpr const char* kUserAgent =
 constexpr const char* kAccept =
     "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 constexpr const char* kSearchPath = "/api/v2/professionals:search";
+constexpr long kConnectionsKept = 2;
 
 bool IsHttps(const QString& url) {
     return url.startsWith(u"https://", Qt::CaseInsensitive);
@@ -37,18 +38,38 @@ FailureKind KindOf(CURLcode code) {
 } // namespace
 
 FetchClient::FetchClient(const FetchSettings& settings)
-    : apiHost_(settings.apiHost), caFile_(settings.caFile), readTimeoutMs_(settings.readTimeoutMs),
-      maxBodyBytes_(settings.maxBodyBytes), easy_(NewEasy()), multi_(NewMulti()),
+    : settings_(settings), easy_(NewEasy()), multi_(NewMulti()),
       getHeaders_(MakeHeaders({kAccept})),
       postHeaders_(
           MakeHeaders({kAccept, "Connection: keep-alive", "Content-Type: application/json"})) {
-    CURL* easy = easy_.get();
-    // One connection at a time: closing it (CloseConnection) must really
-    // close it, and a worker never talks to two hosts at once.
-    SetOption(multi_.get(), CURLMOPT_MAXCONNECTS, 1L);
-    state_.stallMs = readTimeoutMs_;
+    // One connection per host at most: a worker talks to one host at a time,
+    // to the web host for pages and to the API host for searches.
+    SetOption(multi_.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
+    state_.stallMs = settings_.readTimeoutMs;
     state_.stallWhileConnecting = false; // the connect time-out covers that
-    state_.bodyLimit = maxBodyBytes_;
+    state_.bodyLimit = settings_.maxBodyBytes;
+    Configure();
+}
+
+bool FetchClient::Serves(const FetchSettings& settings) const {
+    return settings.connectTimeoutMs == settings_.connectTimeoutMs &&
+           settings.readTimeoutMs == settings_.readTimeoutMs &&
+           settings.maxRedirects == settings_.maxRedirects &&
+           settings.maxBodyBytes == settings_.maxBodyBytes &&
+           settings.apiHost == settings_.apiHost && settings.caFile == settings_.caFile;
+}
+
+void FetchClient::Renew() {
+    // curl_easy_reset keeps the cookies: they are emptied on their own. The
+    // connections live in the multi handle and are not touched.
+    curl_easy_reset(easy_.get());
+    Configure();
+    SetOption(easy_.get(), CURLOPT_COOKIELIST, "ALL");
+}
+
+// Every option of the easy handle that does not change per request.
+void FetchClient::Configure() {
+    CURL* easy = easy_.get();
     InstallCallbacks(easy, state_);
 
     // Identity: the browser the site expects; bodies arrive compressed and
@@ -61,7 +82,7 @@ FetchClient::FetchClient(const FetchSettings& settings)
     // answer (read as an empty body); 301 and 302 keep a POST a POST, 303
     // turns it into a GET; never to anything but HTTP(S).
     SetOption(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    SetOption(easy, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
+    SetOption(easy, CURLOPT_MAXREDIRS, static_cast<long>(settings_.maxRedirects));
     SetOption(easy, CURLOPT_POSTREDIR,
               static_cast<long>(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
     SetOption(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -70,7 +91,7 @@ FetchClient::FetchClient(const FetchSettings& settings)
     // Time-outs: the connection with its handshake here; the read time-out
     // is the stall clock of the transfer (no data for readTimeoutMs). No
     // signals: curl runs on many threads at once.
-    SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
+    SetOption(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeoutMs));
     SetOption(easy, CURLOPT_NOSIGNAL, 1L);
 
     // TLS: any version up to 1.2, server certificates verified against the
@@ -81,7 +102,7 @@ FetchClient::FetchClient(const FetchSettings& settings)
     SetOption(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     SetOption(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     tls_.Install(easy);
-    ShareTlsSessions(easy, caFile_);
+    ShareTlsSessions(easy, settings_.caFile);
 }
 
 QByteArray FetchClient::Get(const QString& url) {
@@ -90,7 +111,6 @@ QByteArray FetchClient::Get(const QString& url) {
     // Debian's libcurl would otherwise take HTTP/2 where a server offers it.
     SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     SetOption(easy, CURLOPT_HTTPHEADER, getHeaders_.get());
-    SetOption(easy, CURLOPT_FRESH_CONNECT, freshConnection_ ? 1L : 0L);
     return Run(url);
 }
 
@@ -100,17 +120,22 @@ QByteArray FetchClient::Post(const QByteArray& body) {
     SetOption(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     SetOption(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     SetOption(easy, CURLOPT_HTTPHEADER, postHeaders_.get());
-    SetOption(easy, CURLOPT_FRESH_CONNECT, 1L);
-    return Run(QStringLiteral("https://") + apiHost_ + QLatin1String(kSearchPath));
+    return Run(QStringLiteral("https://") + settings_.apiHost + QLatin1String(kSearchPath));
 }
 
 QByteArray FetchClient::Run(const QString& url) {
     if (IsHttps(url) && !extraCasLoaded_) {
-        if (!caFile_.isEmpty())
-            tls_.LoadExtraCaFile(caFile_);
+        if (!settings_.caFile.isEmpty())
+            tls_.LoadExtraCaFile(settings_.caFile);
         extraCasLoaded_ = true;
     }
-    freshConnection_ = false;
+    if (freshConnection_) {
+        // A new connection cache: the old one closes what it held.
+        MultiHandle fresh = NewMulti();
+        SetOption(fresh.get(), CURLMOPT_MAXCONNECTS, kConnectionsKept);
+        multi_ = std::move(fresh);
+        freshConnection_ = false;
+    }
     const std::string address = url.toStdString();
     SetOption(easy_.get(), CURLOPT_URL, address.c_str());
     QByteArray body;
@@ -120,10 +145,11 @@ QByteArray FetchClient::Run(const QString& url) {
     long status = 0;
     curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
     if (state_.stalled)
-        throw FetchError("Read timed out: no data for " + std::to_string(readTimeoutMs_) + " ms",
+        throw FetchError("Read timed out: no data for " + std::to_string(settings_.readTimeoutMs) +
+                             " ms",
                          status, FailureKind::TimedOut);
     if (state_.overLimit)
-        throw FetchError(BodyLimitMessage(maxBodyBytes_), status, FailureKind::Other);
+        throw FetchError(BodyLimitMessage(settings_.maxBodyBytes), status, FailureKind::Other);
     if (code == CURLE_TOO_MANY_REDIRECTS)
         return {}; // the last redirect answer is the final one; its body is not kept
     if (code != CURLE_OK)

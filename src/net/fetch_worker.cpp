@@ -22,10 +22,13 @@ bool BlankBody(const QByteArray& body) {
 
 void TScrapingThread2::Execute() {
     // Every way out passes through the hand-over, then releases the client.
+    // A client from the lists' pool goes back there first, unless its last
+    // request failed: the next worker goes on with its connection.
     std::unique_ptr<net::FetchClient> client;
     std::exception_ptr escaped;
     try {
-        client = std::make_unique<net::FetchClient>(settings);
+        client =
+            Lists ? Lists->Clients().Take(settings) : std::make_unique<net::FetchClient>(settings);
         RunAttempts(*client);
     } catch (const std::exception& error) {
         escaped = std::current_exception();
@@ -38,6 +41,8 @@ void TScrapingThread2::Execute() {
     } catch (...) {
         escaped = std::current_exception();
     }
+    if (Lists && client && !escaped && client->KeepsConnections())
+        Lists->Clients().Give(std::move(client));
     HandOver();
     client.reset();
     if (escaped)

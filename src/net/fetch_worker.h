@@ -13,8 +13,8 @@
 // html and statusText. The worker holds its lists until its hand-over, so
 // lists that a stopped run has abandoned stay valid for it.
 
-#include "core/config.h"
 #include "core/thread_base.h"
+#include "net/fetch_settings.h"
 #include "net/host_backoff.h"
 #include "net/retry_wait.h"
 #include "net/worker_lists.h"
@@ -32,18 +32,6 @@ class FetchClient;
 struct FetchError;
 } // namespace net
 
-// The worker's client settings; the defaults are the program's. Tests shorten
-// the time-outs, the waits between attempts and the body limit.
-struct FetchSettings {
-    int connectTimeoutMs = 30000; // connection with its TLS handshake
-    int readTimeoutMs = 30000;    // the longest wait for the next data
-    int maxAttempts = 10;
-    int maxRedirects = 14; // followed per request; the next redirect answer is final
-    qint64 maxBodyBytes = 64LL * 1024 * 1024; // after inflation
-    QString apiHost = Config().ApiHost;       // search requests go here
-    QString caFile = Config().CaFile;         // extra trusted CAs (PEM); empty: system only
-    RetryWaitSettings waits;                  // between attempts when the site is in trouble
-};
 
 // What the last failed attempt of a worker met.
 enum class FetchFailure {

@@ -4,7 +4,10 @@
 // its last attempt; the run takes them out of FinishedList in the order they
 // finished. Every access to either list holds WorkerListsLock, and only for
 // that access: the lock is never held across a request, a notification, a
-// sleep, the start of a thread or the wait for one.
+// sleep, the start of a thread or the wait for one. The phase's workers also
+// pass their idle clients on to each other here.
+
+#include "net/client_pool.h"
 
 #include <QString>
 
@@ -37,7 +40,11 @@ public:
     // RunningList (if it is there) and onto the end of FinishedList.
     void HandOver(const std::shared_ptr<TScrapingThread2>& worker);
 
+    // The idle clients of this phase's workers (it has a lock of its own).
+    ClientPool& Clients() { return clients_; }
+
 private:
+    ClientPool clients_;
     mutable std::mutex WorkerListsLock;
     std::deque<std::shared_ptr<TScrapingThread2>> RunningList;
     std::deque<std::shared_ptr<TScrapingThread2>> FinishedList;

@@ -309,7 +309,8 @@ void TScraper::SyncFiles() {
 // running or waiting. With OnError::Continue an error of a pass is shown
 // (with its pause) and costs only the item it came from; otherwise it ends
 // the phase.
-TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
+template <typename Queue>
+TScraper::PhaseEnd TScraper::RunPhase(Queue& queue, int sleepAfterStartMs,
                                       const FinishedHandler& handle, OnError onError) {
     const auto lists = std::make_shared<WorkerLists>();
     gate_.SetCeiling(std::chrono::milliseconds(sleepAfterStartMs + kPassSleepMs));
@@ -341,7 +342,8 @@ TScraper::PhaseEnd TScraper::RunPhase(WorkQueue& queue, int sleepAfterStartMs,
 // Takes the next item off `queue` and starts a worker for it, unless Limit
 // workers are running or the gate holds the item back; a blank item counts
 // for the progress and is dropped.
-void TScraper::StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs) {
+template <typename Queue>
+void TScraper::StartNextWorker(Queue& queue, WorkerLists& lists, int sleepAfterStartMs) {
     if (lists.RunningCount() >= static_cast<std::size_t>(Limit) || queue.empty() ||
         !gate_.MayStart(queue.front(), std::chrono::steady_clock::now()))
         return;
@@ -413,7 +415,7 @@ void TScraper::HandleListingWorker(TScrapingThread2& worker) {
     record();
     for (std::size_t i = cardsBefore; i < CardQueue.size(); ++i)
         for (const auto& output : outputs_)
-            output->Found(CardQueue[i]);
+            output->Found(CardQueue[i].toString());
     for (const QString& line : outcome.logLines)
         Log(line);
     firmscounter = outcome.firmscounter;
@@ -545,12 +547,9 @@ std::int32_t TScraper::SkipDoneCards(const std::vector<QString>& rowUrls) {
     for (const QString& url : rowUrls)
         done.Insert(url);
     const std::size_t before = CardQueue.size();
-    WorkQueue remaining;
-    for (QString& url : CardQueue) {
-        if (!done.Contains(CsvFieldText(url)) && !gone_.Contains(url))
-            remaining.push_back(std::move(url));
-    }
-    CardQueue = std::move(remaining);
+    CardQueue.Filter([&](QStringView url) {
+        return !done.Contains(CsvFieldText(url.toString())) && !gone_.Contains(url);
+    });
     return static_cast<std::int32_t>(before - CardQueue.size());
 }
 

@@ -109,9 +109,11 @@ private:
                      const SetAsideOutcome& outcome);
     void JournalFailed();
     void SyncFiles();
-    PhaseEnd RunPhase(WorkQueue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
+    template <typename Queue>
+    PhaseEnd RunPhase(Queue& queue, int sleepAfterStartMs, const FinishedHandler& handle,
                       OnError onError);
-    void StartNextWorker(WorkQueue& queue, WorkerLists& lists, int sleepAfterStartMs);
+    template <typename Queue>
+    void StartNextWorker(Queue& queue, WorkerLists& lists, int sleepAfterStartMs);
     void CollectFinishedWorker(WorkerLists& lists, const FinishedHandler& handle);
     void HandleListingWorker(TScrapingThread2& worker);
     void StartCardPhase(bool recordHandOver);
@@ -135,7 +137,7 @@ private:
     RunEnding ending_;
 
     WorkQueue ListingQueue;
-    WorkQueue CardQueue;
+    UrlQueue CardQueue;
     SeenSet Seen;
     QueuedSearches QueuedRequests;
     // The tick that names the run's files (see FreeRunTick), once chosen.

@@ -160,10 +160,8 @@ bool Apply(char type, Fields& fields, JournalState& state, bool replay) {
             state.listingQueue.push_back(queued);
             state.queuedSearches.insert(queued);
         }) && fields.Texts([&](const QString& card) {
-            if (state.seen.Insert(card)) {
-                state.cardQueue.push_back(card);
+            if (state.cardQueue.PushNew(card, state.seen))
                 ++state.cards;
-            }
         });
         return ok && fields.AtEnd();
     }

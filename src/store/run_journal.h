@@ -41,8 +41,8 @@ struct JournalState {
     RunSettings settings;
     WorkQueue listingQueue; // items queued and not handled, in queue order
     QueuedSearches queuedSearches;
-    WorkQueue cardQueue; // every card URL collected, in order
-    SeenSet seen;        // the same URLs, for the duplicate test
+    UrlQueue cardQueue; // every card URL collected, in order
+    SeenSet seen;       // the same URLs, for the duplicate test
     std::int32_t handledItems = 0;
     bool handedOver = false;       // phase 1 ended
     QString resultPath;            // the result file, once phase 2 has named it

@@ -3,6 +3,7 @@
 #include <QChar>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,24 +66,26 @@ void SeenSet::FreeDeleter::operator()(void* memory) const {
 }
 
 SeenSet::SeenSet(const SeenSet& other) {
-    for (const Entry& entry : other.entries_)
-        Insert(QStringView(entry.data, entry.size));
+    for (std::size_t i = 0; i < other.slotCount_; ++i) {
+        const Slot& slot = other.slots_[i];
+        if (slot.data != nullptr)
+            Insert(QStringView(slot.data, slot.size));
+    }
 }
 
 // A moved-from set is empty and usable.
 SeenSet::SeenSet(SeenSet&& other) noexcept
-    : blocks_(std::exchange(other.blocks_, {})), blockUsed_(std::exchange(other.blockUsed_, 0)),
-      blockSize_(std::exchange(other.blockSize_, 0)), entries_(std::exchange(other.entries_, {})),
-      slots_(std::move(other.slots_)), slotCount_(std::exchange(other.slotCount_, 0)) {}
+    : texts_(std::move(other.texts_)), slots_(std::move(other.slots_)),
+      slotCount_(std::exchange(other.slotCount_, 0)), slotBits_(std::exchange(other.slotBits_, 0)),
+      size_(std::exchange(other.size_, 0)) {}
 
 SeenSet& SeenSet::operator=(SeenSet&& other) noexcept {
     if (this != &other) {
-        blocks_ = std::exchange(other.blocks_, {});
-        blockUsed_ = std::exchange(other.blockUsed_, 0);
-        blockSize_ = std::exchange(other.blockSize_, 0);
-        entries_ = std::exchange(other.entries_, {});
+        texts_ = std::move(other.texts_);
         slots_ = std::move(other.slots_);
         slotCount_ = std::exchange(other.slotCount_, 0);
+        slotBits_ = std::exchange(other.slotBits_, 0);
+        size_ = std::exchange(other.size_, 0);
     }
     return *this;
 }
@@ -99,7 +102,7 @@ SeenSet& SeenSet::operator=(const SeenSet& other) {
 // per code unit its case folding, a low surrogate after a high one folded
 // together with it as one code point. Texts equal without regard to case
 // have equal sequences, hence equal hashes.
-std::uint64_t SeenSet::Hash(QStringView text) {
+std::uint32_t SeenSet::Hash(QStringView text) {
     std::uint64_t h = static_cast<std::uint64_t>(text.size()) * 0x9E3779B97F4A7C15ull;
     std::uint64_t word = 0;
     int inWord = 0;
@@ -124,13 +127,18 @@ std::uint64_t SeenSet::Hash(QStringView text) {
             inWord = 0;
         }
     }
-    return Mix(h ^ word);
+    return static_cast<std::uint32_t>(Mix(h ^ word));
 }
 
-std::size_t SeenSet::Find(QStringView text, std::uint64_t hash) const {
+// The slot where probing for `tag` begins: the top bits of the tag times
+// the golden ratio, so that every bit of the tag counts at any table size.
+std::size_t SeenSet::Home(std::uint32_t tag) const {
+    return static_cast<std::size_t>((tag * 0x9E3779B97F4A7C15ull) >> (64 - slotBits_));
+}
+
+std::size_t SeenSet::Find(QStringView text, std::uint32_t tag) const {
     const std::size_t mask = slotCount_ - 1;
-    const auto tag = static_cast<std::uint32_t>(hash);
-    for (std::size_t i = static_cast<std::size_t>(hash >> 32) & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = Home(tag);; i = (i + 1) & mask) {
         const Slot& slot = slots_[i];
         if (slot.data == nullptr)
             return i;
@@ -144,62 +152,94 @@ std::size_t SeenSet::Find(QStringView text, std::uint64_t hash) const {
 }
 
 bool SeenSet::Contains(QStringView text) const {
-    if (entries_.empty() || text.size() > kMaxSize)
+    if (size_ == 0 || text.size() > kMaxSize)
         return false;
     return slots_[Find(text, Hash(text))].data != nullptr;
 }
 
 bool SeenSet::Insert(QStringView text) {
+    return InsertStored(text).has_value();
+}
+
+std::optional<QStringView> SeenSet::InsertStored(QStringView text) {
     if (text.size() > kMaxSize)
         throw std::length_error("SeenSet: text too long");
-    if ((entries_.size() + 1) * 2 > slotCount_)
+    if ((size_ + 1) * 2 > slotCount_)
         Grow();
-    const std::uint64_t hash = Hash(text);
-    const std::size_t at = Find(text, hash);
+    const std::uint32_t tag = Hash(text);
+    const std::size_t at = Find(text, tag);
     if (slots_[at].data != nullptr)
-        return false;
+        return std::nullopt;
     const auto size = static_cast<std::uint32_t>(text.size());
     const char16_t* data = Store(text);
-    entries_.push_back({data, size, hash});
-    slots_[at] = {data, static_cast<std::uint32_t>(hash), size};
-    return true;
+    slots_[at] = {data, tag, size};
+    ++size_;
+    return QStringView(data, size);
 }
 
 const char16_t* SeenSet::Store(QStringView text) {
     const auto size = static_cast<std::size_t>(text.size());
     if (size == 0)
         return kEmpty;
-    if (blocks_.empty() || blockSize_ - blockUsed_ < size) {
+    if (!texts_)
+        texts_ = std::make_shared<TextStore>();
+    TextStore& store = *texts_;
+    if (store.blocks.empty() || store.size - store.used < size) {
         const std::size_t next =
-            blocks_.empty() ? kFirstBlockChars : std::min(blockSize_ * 2, kLargestBlockChars);
-        blockSize_ = std::max(next, size);
-        blocks_.emplace_back(
-            static_cast<char16_t*>(Allocate(blockSize_ * sizeof(char16_t), false)));
-        blockUsed_ = 0;
+            store.blocks.empty() ? kFirstBlockChars : std::min(store.size * 2, kLargestBlockChars);
+        const std::size_t blockSize = std::max(next, size);
+        store.blocks.emplace_back(
+            static_cast<char16_t*>(Allocate(blockSize * sizeof(char16_t), false)));
+        store.size = blockSize;
+        store.used = 0;
     }
-    char16_t* copy = blocks_.back().get() + blockUsed_;
+    char16_t* copy = store.blocks.back().get() + store.used;
     std::memcpy(copy, text.utf16(), size * sizeof(char16_t));
-    blockUsed_ += size;
+    store.used += size;
     return copy;
 }
 
+// Doubles the table; the entries move by their tags alone, no text is read.
 void SeenSet::Grow() {
     const std::size_t count = slotCount_ == 0 ? 16 : slotCount_ * 2;
     Buffer<Slot> grown(static_cast<Slot*>(Allocate(count * sizeof(Slot), true)));
+    const Buffer<Slot> old = std::exchange(slots_, std::move(grown));
+    const std::size_t oldCount = std::exchange(slotCount_, count);
+    slotBits_ = std::countr_zero(count);
     const std::size_t mask = count - 1;
-    for (const Entry& entry : entries_) {
-        std::size_t i = static_cast<std::size_t>(entry.hash >> 32) & mask;
-        while (grown[i].data != nullptr)
+    for (std::size_t j = 0; j < oldCount; ++j) {
+        const Slot& slot = old[j];
+        if (slot.data == nullptr)
+            continue;
+        std::size_t i = Home(slot.tag);
+        while (slots_[i].data != nullptr)
             i = (i + 1) & mask;
-        grown[i] = {entry.data, static_cast<std::uint32_t>(entry.hash), entry.size};
+        slots_[i] = slot;
     }
-    slots_ = std::move(grown);
-    slotCount_ = count;
+}
+
+void UrlQueue::pop_front() {
+    entries_.pop_front();
+    if (entries_.empty())
+        stores_.clear();
+}
+
+void UrlQueue::clear() {
+    entries_.clear();
+    stores_.clear();
+}
+
+bool UrlQueue::PushNew(QStringView url, SeenSet& seen) {
+    const std::optional<QStringView> stored = seen.InsertStored(url);
+    if (!stored)
+        return false;
+    std::shared_ptr<const void> storage = seen.Storage();
+    if (storage && (stores_.empty() || stores_.back() != storage))
+        stores_.push_back(std::move(storage));
+    entries_.push_back({stored->utf16(), static_cast<std::uint32_t>(stored->size())});
+    return true;
 }
 
 bool CardQueueCollector::Collect(const QString& url) {
-    if (!seen_.Insert(url))
-        return false;
-    queue_.push_back(url);
-    return true;
+    return queue_.PushNew(url, seen_);
 }

@@ -524,4 +524,28 @@ TEST(DemoSiteContent, FollowsTheSeedAndHasNoFaultsByDefault) {
     EXPECT_EQ(ListingCardUrls(page).size(), 4u);
 }
 
+// The site counts per host the TLS connections that carried a request of
+// the site (not the /__demo/ ones) and those that resumed a session; an
+// HTTP/1.0 answer says "Connection: close" unless asked for "Keep-Alive"
+// exactly, as cpp-httplib then closes the connection.
+TEST(DemoSiteConnections, AreCountedPerHostAndHttp10OnesSayWhenTheyClose) {
+    DemoSiteProcess site({"--scale", "4"});
+    ASSERT_TRUE(site.started()) << site.error();
+    const auto connections = [&] {
+        return ParseJson(Fetch(site.caFile(), site.webUrl("/__demo/stats")).body)["connections"];
+    };
+    EXPECT_EQ(Fetch(site.caFile(), site.webUrl("/")).connection, "");
+    const std::string cities = site.apiUrl("/api/v2/reference/cities");
+    const std::pair<std::string, std::string> asked[] = {{"keep-alive", "close"},
+                                                         {"Keep-Alive", ""}};
+    for (const auto& [keepAlive, answer] : asked) {
+        const FetchOptions http10{.headers = {"Connection: " + keepAlive}, .http10 = true};
+        EXPECT_EQ(Fetch(site.caFile(), cities, http10).connection, answer) << keepAlive;
+    }
+    EXPECT_EQ(connections(), Json::parse(R"({"web":{"tls":1,"resumed":0},)"
+                                         R"("api":{"tls":2,"resumed":0}})"));
+    ASSERT_EQ(Fetch(site.caFile(), site.webUrl("/__demo/reset"), {.post = "{}"}).status, 200);
+    EXPECT_EQ(connections()["api"]["tls"], 0);
+}
+
 } // namespace

@@ -465,3 +465,22 @@ TEST(Batch, AListingPageThatFailsIsFetchedAgainWhenContinued) {
                                               "скачано 0")
                                    .arg(want.size())));
 }
+
+// A healthy run passes its connections from card to card: the web host sees
+// the reference loading's connection, the listing page's and at most one per
+// card worker that ran at the same time (five), not one per card; each
+// search still gets a connection of its own, since the site closes HTTP/1.0
+// connections after the answer.
+TEST(Batch, AHealthyRunReusesItsConnections) {
+    DemoSiteProcess site({"--scale", "60"});
+    ASSERT_TRUE(site.started()) << site.error();
+    const PairRun run = RunPair(site, QStringLiteral("yuristy"),
+                                QStringLiteral("Новосибирск--Новосибирская область"));
+    ASSERT_EQ(run.rows.size(), 60u);
+    const nlohmann::json stats =
+        nlohmann::json::parse(HttpsGet(site, site.webUrl("/__demo/stats")), nullptr, false);
+    ASSERT_TRUE(stats.is_object());
+    EXPECT_LE(stats["connections"]["web"]["tls"].get<int>(), 7) << stats["connections"].dump();
+    // Cities, regions and the two search pages.
+    EXPECT_EQ(stats["connections"]["api"]["tls"].get<int>(), 4) << stats["connections"].dump();
+}

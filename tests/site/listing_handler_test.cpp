@@ -44,8 +44,10 @@ QString ListingPage(const QString& state, const QString& cards) {
 struct Phase1 {
     WorkQueue listing;
     QueuedSearches queued;
-    WorkQueue cards;
+    UrlQueue cards;
     SeenSet seen;
+
+    WorkQueue Cards() const { return {cards.begin(), cards.end()}; }
 
     ResponseOutcome Handle(const QString& item, const QString& response) {
         CardQueueCollector collector(cards, seen);
@@ -69,7 +71,7 @@ TEST(ListingHandler, ListingPageWithTokenQueuesOneSearchRequest) {
 
     ASSERT_EQ(run.listing.size(), 1u);
     EXPECT_EQ(run.listing.front(), SearchRequestBody(u"id-c"_s, u"moskva"_s, u"TOKEN1"_s));
-    EXPECT_EQ(run.cards, WorkQueue({u"https://web.test/pro/a"_s, u"https://web.test/pro/b"_s}));
+    EXPECT_EQ(run.Cards(), WorkQueue({u"https://web.test/pro/a"_s, u"https://web.test/pro/b"_s}));
     EXPECT_EQ(outcome.logLines, Lines({u"Найдено 2 новых карточек на странице"_s}));
     EXPECT_EQ(outcome.firmscounter, 2);
     EXPECT_EQ(outcome.newCards, 2);
@@ -180,8 +182,9 @@ TEST(ListingHandler, CardsAreCollectedOnceWithoutRegardToCase) {
                          uR"({"resources":[{"slug":"IVAN"},{"slug":"пЁТР"},{"slug":"new"}]})"_s);
     EXPECT_EQ(outcome.logLines.back(), u"Найдено 1 новых карточек на странице"_s);
     EXPECT_EQ(outcome.firmscounter, 3);
-    EXPECT_EQ(run.cards, WorkQueue({u"https://web.test/pro/ivan"_s, u"https://web.test/pro/Пётр"_s,
-                                    u"https://web.test/pro/new"_s}));
+    EXPECT_EQ(run.Cards(),
+              WorkQueue({u"https://web.test/pro/ivan"_s, u"https://web.test/pro/Пётр"_s,
+                         u"https://web.test/pro/new"_s}));
 
     // Listing pages feed the same set.
     outcome = run.Handle(kListingUrl, ListingPage(ListingState(u"k"_s, u"0"_s, QString()),
@@ -203,7 +206,7 @@ TEST(ListingHandler, UnusableSearchResponsesGiveNoOrEmptySlugs) {
     Phase1 run;
     const ResponseOutcome outcome =
         run.Handle(item, uR"({"resources":[{"id":1},null,7,{"slug":"a"}]})"_s);
-    EXPECT_EQ(run.cards, WorkQueue({u"https://web.test/pro/"_s, u"https://web.test/pro/a"_s}));
+    EXPECT_EQ(run.Cards(), WorkQueue({u"https://web.test/pro/"_s, u"https://web.test/pro/a"_s}));
     EXPECT_EQ(outcome.newCards, 2);
 }
 
@@ -216,7 +219,7 @@ TEST(ListingHandler, ResponsesHoldingHtmlAreReadAsPages) {
     EXPECT_TRUE(run.cards.empty());
 
     run.Handle(item, u"<html>Все эксперты</a>"_s + JsonLdBlock(u"https://c.test/1"_s));
-    EXPECT_EQ(run.cards, WorkQueue({u"https://c.test/1"_s}));
+    EXPECT_EQ(run.Cards(), WorkQueue({u"https://c.test/1"_s}));
 }
 
 TEST(ListingHandler, BlocksAfterTheFiltersNoticeAreIgnored) {
@@ -247,7 +250,7 @@ TEST(ListingHandler, BrokenBlocksGiveTheEmptyUrlOnce) {
     const ResponseOutcome outcome = run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), page);
     // Three blocks: no list, an empty list, and one without "</script>".
     EXPECT_EQ(CardUrlsFromPage(page), std::vector<QString>(3, QString()));
-    EXPECT_EQ(run.cards, WorkQueue({QString()}));
+    EXPECT_EQ(run.Cards(), WorkQueue({QString()}));
     EXPECT_EQ(outcome.newCards, 1);
 }
 
@@ -312,7 +315,7 @@ TEST_P(PageCardUrls, AgreeWithTheBlockByBlockReading) {
     }
     Phase1 run;
     run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), page);
-    EXPECT_EQ(run.cards, reference::QueuedOneByOne(expected));
+    EXPECT_EQ(run.Cards(), reference::QueuedOneByOne(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -369,7 +372,7 @@ TEST_P(SearchCardUrls, AgreeWithTheWholeDocumentReading) {
     EXPECT_EQ(CardUrlsFromSearchResponse(response, kHost), expected);
     Phase1 run;
     run.Handle(SearchRequestBody(u"a"_s, u"b"_s, u"T"_s), response);
-    EXPECT_EQ(run.cards, reference::QueuedOneByOne(expected));
+    EXPECT_EQ(run.Cards(), reference::QueuedOneByOne(expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(

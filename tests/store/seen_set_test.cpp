@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <set>
 #include <vector>
@@ -197,4 +199,31 @@ TEST(SeenSet, ManyEntriesStayDistinctAndFindable) {
         queue.pop_front();
     }
     EXPECT_TRUE(queue.empty());
+}
+
+// The card queue holds the set's own texts: a URL the set has (in any letter
+// case) is not queued again, and the entries stay valid when the set is
+// moved or gone, also where its storage grew into blocks of megabytes (freed
+// blocks that size go back to the system).
+TEST(UrlQueue, QueuesEachNewUrlOnceAndOutlivesItsSet) {
+    std::vector<QString> urls;
+    for (int i = 0; i < 60000; ++i)
+        urls.push_back(u"https://web.test/pro/Мастер-"_s + QString::number(i * 7919, 36));
+    UrlQueue queue;
+    {
+        SeenSet seen;
+        for (const QString& url : urls)
+            ASSERT_TRUE(queue.PushNew(url, seen) && !queue.PushNew(url.toUpper(), seen));
+        SeenSet moved = std::move(seen);
+        EXPECT_FALSE(queue.PushNew(urls[0], moved));
+    }
+    EXPECT_EQ(std::vector<QString>(queue.begin(), queue.end()), urls);
+    queue.pop_front();
+    queue.Filter([](QStringView url) { return url.endsWith(u'0'); });
+    std::vector<QString> kept;
+    std::copy_if(urls.begin() + 1, urls.end(), std::back_inserter(kept),
+                 [](const QString& url) { return url.endsWith(u'0'); });
+    EXPECT_EQ(std::vector<QString>(queue.begin() + 1, queue.end()),
+              std::vector<QString>(kept.begin() + 1, kept.end()));
+    EXPECT_EQ(queue.front(), kept.front());
 }

@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
+#include <openssl/ssl.h>
 #include <zlib.h>
 
 #include <pthread.h>
@@ -154,9 +155,26 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         ++cards_[slug];
     }
+    // Counts the TLS connection of `ssl` once, at its first request of the
+    // site, and whether its handshake resumed an earlier session.
+    void countConnection(const SSL* ssl, bool web) {
+        static const int mark = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+        if (ssl == nullptr || SSL_get_ex_data(ssl, mark) != nullptr)
+            return;
+        static char counted;
+        SSL_set_ex_data(const_cast<SSL*>(ssl), mark, &counted);
+        const int host = web ? 0 : 1;
+        connections_[host].fetch_add(1, std::memory_order_relaxed);
+        if (SSL_session_reused(ssl) == 1)
+            resumed_[host].fetch_add(1, std::memory_order_relaxed);
+    }
     void reset() {
         for (auto& count : counts_)
             count.store(0);
+        for (int host = 0; host < 2; ++host) {
+            connections_[host].store(0);
+            resumed_[host].store(0);
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         cards_.clear();
     }
@@ -168,6 +186,11 @@ public:
         nlohmann::ordered_json doc;
         for (int i = 0; i < Count; ++i)
             doc["requests"][kNames[i]] = counts_[i].load();
+        for (int host = 0; host < 2; ++host) {
+            auto& connections = doc["connections"][host == 0 ? "web" : "api"];
+            connections["tls"] = connections_[host].load();
+            connections["resumed"] = resumed_[host].load();
+        }
         doc["cards"] = nlohmann::ordered_json::object();
         std::lock_guard<std::mutex> lock(mutex_);
         if (!card.empty()) {
@@ -182,6 +205,8 @@ public:
 
 private:
     std::atomic<long> counts_[Count] = {};
+    std::atomic<long> connections_[2] = {}; // web, api
+    std::atomic<long> resumed_[2] = {};
     mutable std::mutex mutex_;
     std::map<std::string, long> cards_; // bounded by the number of cards
 };
@@ -289,21 +314,23 @@ private:
         server.new_task_queue = [threads] {
             return new httplib::ThreadPool(static_cast<size_t>(threads));
         };
-        if (options_.rateLimit > 0) {
-            // Before any route: requests over the limit are answered here.
-            server.set_pre_routing_handler(
-                [this, web](const httplib::Request& req, httplib::Response& res) {
-                    if (PathOf(req).rfind("/__demo/", 0) == 0 || rateLimit_.admit(web ? 0 : 1))
-                        return httplib::Server::HandlerResponse::Unhandled;
-                    res.status = 429;
-                    res.set_header("Retry-After", std::to_string(RateLimit::kRetryAfter.count()));
-                    if (web)
-                        res.set_content(Pages::errorPage(429), kHtml);
-                    else
-                        res.set_content(Pages::errorJson(429, Reason(429)), kJson);
-                    return httplib::Server::HandlerResponse::Handled;
-                });
-        }
+        // Before any route: the connection is counted at its first request of
+        // the site, and requests over the rate limit are answered here.
+        server.set_pre_routing_handler(
+            [this, web](const httplib::Request& req, httplib::Response& res) {
+                if (PathOf(req).rfind("/__demo/", 0) == 0)
+                    return httplib::Server::HandlerResponse::Unhandled;
+                stats_.countConnection(req.ssl, web);
+                if (options_.rateLimit <= 0 || rateLimit_.admit(web ? 0 : 1))
+                    return httplib::Server::HandlerResponse::Unhandled;
+                res.status = 429;
+                res.set_header("Retry-After", std::to_string(RateLimit::kRetryAfter.count()));
+                if (web)
+                    res.set_content(Pages::errorPage(429), kHtml);
+                else
+                    res.set_content(Pages::errorJson(429, Reason(429)), kJson);
+                return httplib::Server::HandlerResponse::Handled;
+            });
         server.set_tcp_nodelay(true);
         server.set_keep_alive_max_count(1000);
         server.set_keep_alive_timeout(5);
@@ -311,10 +338,10 @@ private:
         server.set_write_timeout(30);
         server.set_payload_max_length(1 << 20);
         server.set_post_routing_handler([web](const httplib::Request& req, httplib::Response& res) {
-            // An HTTP/1.0 client without keep-alive gets one answer per
-            // connection; the library would otherwise keep it open.
-            if (req.version == "HTTP/1.0" &&
-                ToLowerAscii(req.get_header_value("Connection")) != "keep-alive")
+            // cpp-httplib closes an HTTP/1.0 connection after the answer
+            // unless the request's Connection header is exactly "Keep-Alive"
+            // (so also for "keep-alive"), without saying so: say it.
+            if (req.version == "HTTP/1.0" && req.get_header_value("Connection") != "Keep-Alive")
                 res.set_header("Connection", "close");
             res.set_header("Server", "nginx");
             res.set_header("Date", HttpDate());
