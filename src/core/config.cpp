@@ -12,8 +12,13 @@ AppConfig& Config() {
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine result;
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Collects the cards of a professionals directory site into a CSV file."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Collects the cards of a professionals directory site into a CSV file, data<N>.csv "
+        "beside the program.\n"
+        "Every run is also remembered in cards.sqlite beside the program (the cards' names, "
+        "phones, e-mails and addresses; delete the file to forget them all): a run is compared "
+        "with the last complete run of the same sites, categories and cities, and the new, "
+        "changed and gone cards are written to changes<N>.csv, in the result file's format."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version(QStringLiteral("version"),

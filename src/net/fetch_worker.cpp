@@ -20,6 +20,25 @@ bool BlankBody(const QByteArray& body) {
 
 } // namespace
 
+// What one attempt came to. A worker copies the last attempt's outcome into
+// its fields (result, statusText, failure, html) in Record, and only there.
+struct TScrapingThread2::Attempt {
+    enum class Kind { Success, Failure, Stopped };
+    Kind kind = Kind::Failure;
+    FetchFailure failure = FetchFailure::None;
+    QString statusText;
+    QByteArray body;
+    bool final = false;                     // no attempt follows (a 404)
+    std::optional<net::FetchError> trouble; // the next attempt waits after it
+};
+
+void TScrapingThread2::Record(Attempt& attempt) {
+    result = attempt.kind == Attempt::Kind::Success ? 1 : -1;
+    statusText = std::move(attempt.statusText);
+    failure = attempt.failure;
+    html = std::move(attempt.body);
+}
+
 void TScrapingThread2::Execute() {
     // Every way out passes through the hand-over, then releases the client.
     // A client from the lists' pool goes back there first, unless its last
@@ -34,9 +53,10 @@ void TScrapingThread2::Execute() {
         escaped = std::current_exception();
         if (result == 0 && statusText.isEmpty()) {
             // The client could not even be built: report it as a failure.
-            result = -1;
-            statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
-            failure = FetchFailure::NoAnswer;
+            Attempt failed;
+            failed.failure = FetchFailure::NoAnswer;
+            failed.statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+            Record(failed);
         }
     } catch (...) {
         escaped = std::current_exception();
@@ -49,6 +69,40 @@ void TScrapingThread2::Execute() {
         std::rethrow_exception(escaped); // the thread base reports it
 }
 
+// One GET or POST. A failure closes the connection, so that the next attempt
+// starts on a new one.
+TScrapingThread2::Attempt TScrapingThread2::TryOnce(net::FetchClient& client, bool search,
+                                                    const QByteArray& searchBody) {
+    Attempt attempt;
+    try {
+        attempt.body = search ? client.Post(searchBody) : client.Get(url);
+        if (Terminated()) {
+            attempt.kind = Attempt::Kind::Stopped; // a stopped worker keeps no body
+            return attempt;
+        }
+        if (!BlankBody(attempt.body)) {
+            attempt.kind = Attempt::Kind::Success;
+            attempt.statusText = QStringLiteral("успешно");
+            return attempt;
+        }
+        attempt.statusText = QStringLiteral("ERROR_Empty response1 for ") + url;
+        attempt.failure = FetchFailure::EmptyBody;
+    } catch (const net::FetchError& error) {
+        attempt.statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+        attempt.failure = !error.Answered()     ? FetchFailure::NoAnswer
+                          : error.status == 404 ? FetchFailure::NotFound
+                                                : FetchFailure::ErrorStatus;
+        attempt.final = error.status == 404;
+        if (SiteInTrouble(error.kind, error.status))
+            attempt.trouble = error;
+    } catch (const std::exception& error) {
+        attempt.statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
+        attempt.failure = FetchFailure::NoAnswer;
+    }
+    client.CloseConnection();
+    return attempt;
+}
+
 void TScrapingThread2::RunAttempts(net::FetchClient& client) {
     result = 0;
     const bool search = IsSearchRequest(url);
@@ -57,41 +111,15 @@ void TScrapingThread2::RunAttempts(net::FetchClient& client) {
         html.clear();
         if (Terminated())
             return;
-        bool lastAttempt = attempt >= settings.maxAttempts;
-        std::optional<net::FetchError> trouble; // a failure after which the next attempt waits
-        try {
-            QByteArray body = search ? client.Post(searchBody) : client.Get(url);
-            if (Terminated())
-                return; // a stopped worker keeps no body
-            html = std::move(body);
-            if (BlankBody(html)) {
-                statusText = QStringLiteral("ERROR_Empty response1 for ") + url;
-                result = -1;
-                failure = FetchFailure::EmptyBody;
-                client.CloseConnection();
-            } else {
-                result = 1;
-                statusText = QStringLiteral("успешно");
-                failure = FetchFailure::None;
-                return;
-            }
-        } catch (const net::FetchError& error) {
-            result = -1;
-            statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
-            failure = !error.Answered()     ? FetchFailure::NoAnswer
-                      : error.status == 404 ? FetchFailure::NotFound
-                                            : FetchFailure::ErrorStatus;
-            client.CloseConnection();
-            if (error.status == 404)
-                lastAttempt = true;
-            if (SiteInTrouble(error.kind, error.status))
-                trouble = error;
-        } catch (const std::exception& error) {
-            result = -1;
-            statusText = QStringLiteral("ERROR ") + QString::fromUtf8(error.what());
-            failure = FetchFailure::NoAnswer;
-            client.CloseConnection();
-        }
+        Attempt outcome = TryOnce(client, search, searchBody);
+        if (outcome.kind == Attempt::Kind::Stopped)
+            return;
+        const bool lastAttempt = outcome.final || attempt >= settings.maxAttempts;
+        const std::optional<net::FetchError> trouble = std::move(outcome.trouble);
+        const bool succeeded = outcome.kind == Attempt::Kind::Success;
+        Record(outcome);
+        if (succeeded)
+            return;
         if (trouble && !Terminated()) {
             const std::chrono::milliseconds wait = TroubleWaitFor(*trouble);
             if (!lastAttempt) {

@@ -32,7 +32,6 @@ class FetchClient;
 struct FetchError;
 } // namespace net
 
-
 // What the last failed attempt of a worker met.
 enum class FetchFailure {
     None,        // no attempt failed last
@@ -70,6 +69,9 @@ protected:
     void Execute() override;
 
 private:
+    struct Attempt;
+    Attempt TryOnce(net::FetchClient& client, bool search, const QByteArray& searchBody);
+    void Record(Attempt& attempt);
     void RunAttempts(net::FetchClient& client);
     std::chrono::milliseconds TroubleWaitFor(const net::FetchError& error);
     void HandOver();

@@ -484,3 +484,57 @@ TEST(Batch, AHealthyRunReusesItsConnections) {
     // Cities, regions and the two search pages.
     EXPECT_EQ(stats["connections"]["api"]["tls"].get<int>(), 4) << stats["connections"].dump();
 }
+
+// The same selection on the demo site's week 0, then twice on week 1 (same
+// hosts): the first run has nothing to compare with; the second compares with
+// it and finds what the site says changed, the changes file holding those
+// cards; the third finds nothing new and writes a changes file with its
+// header only.
+TEST(Batch, TheCardStoreComparesWithTheLastCompleteRun) {
+    DemoSiteProcess week0({"--scale", "60"});
+    ASSERT_TRUE(week0.started()) << week0.error();
+    ProgramCopy program;
+    ASSERT_TRUE(program.ok());
+    ASSERT_TRUE(MakeClientCert(week0, program.folder()));
+    const QStringList args =
+        SiteArgs(week0) + QStringList{QStringLiteral("--category"), QStringLiteral("santehniki"),
+                                      QStringLiteral("--city"), kMoscow, QStringLiteral("--quiet")};
+    const auto run = [&] {
+        const Outcome outcome = program.Run(args, 120000);
+        EXPECT_TRUE(outcome.finished && outcome.exitCode == 0) << outcome.err.toStdString();
+        return Unstamped(outcome.out);
+    };
+    EXPECT_TRUE(run().contains(kNoEarlierRun));
+    EXPECT_TRUE(program.files(QStringLiteral("changes*.csv")).isEmpty());
+    const std::string ports[] = {std::to_string(week0.webPort()), std::to_string(week0.apiPort())};
+    week0.stop();
+
+    DemoSiteProcess week1(
+        {"--scale", "60", "--week", "1", "--web-port", ports[0], "--api-port", ports[1]});
+    ASSERT_TRUE(week1.started()) << week1.error();
+    const nlohmann::json want = nlohmann::json::parse(
+        HttpsGet(week1, week1.webUrl("/__demo/changes?since=0&category=santehniki&city=" +
+                                     Escaped(kMoscow))),
+        nullptr, false);
+    ASSERT_TRUE(want.is_object());
+    const auto check = [&](const QStringList& lines, int fresh, int changed, int gone) {
+        const QRegularExpression line(
+            QStringLiteral("^Сравнение со сбором от \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d: новых "
+                           "%1, изменилось %2, без изменений \\d+, пропало %3$")
+                .arg(fresh)
+                .arg(changed)
+                .arg(gone));
+        EXPECT_EQ(lines.filter(line).size(), 1) << lines.join('\n').toStdString();
+        const QStringList written = lines.filter(QStringLiteral("Изменения записаны в "));
+        EXPECT_EQ(written.size(), 1);
+        QFile file(written.value(0).mid(written.value(0).indexOf(QLatin1Char('/'))));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll().count("\r\n") - 1; // rows after the header
+    };
+    const int fresh = want["new"].get<int>();
+    const int changed = want["changed"].get<int>();
+    const int gone = want["gone"].get<int>();
+    ASSERT_GT(fresh + changed + gone, 0);
+    EXPECT_EQ(check(run(), fresh, changed, gone), fresh + changed + gone);
+    EXPECT_EQ(check(run(), 0, 0, 0), 0);
+}
