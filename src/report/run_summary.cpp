@@ -9,11 +9,6 @@ int PercentHalfUp(std::int64_t part, std::int64_t whole) {
     return static_cast<int>((200 * part + whole) / (2 * whole));
 }
 
-std::array<const QString*, kSummaryColumns> ColumnValues(const CardRecord& card) {
-    return {&card.name,      &card.categories, &card.services, &card.rating, &card.reviews,
-            &card.telephone, &card.site,       &card.email,    &card.city,   &card.address};
-}
-
 const std::array<QString, kSummaryColumns>& ColumnNames() {
     static const std::array<QString, kSummaryColumns> names = {
         QStringLiteral("Имя/Название"), QStringLiteral("Категории специализации"),

@@ -18,9 +18,6 @@ int PercentHalfUp(std::int64_t part, std::int64_t whole);
 // The ten columns after the URL, in the result file's order.
 constexpr int kSummaryColumns = 10;
 
-// The values of a card's columns after the URL, in the result file's order.
-std::array<const QString*, kSummaryColumns> ColumnValues(const CardRecord& card);
-
 // The header names of those columns.
 const std::array<QString, kSummaryColumns>& ColumnNames();
 

@@ -43,77 +43,22 @@ int OpenRetrying(const QString& path, int flags) {
 
 ResultRows ScanResultRows(QIODevice& device, bool keepUrls) {
     ResultRows rows;
-    const QByteArray head = HeadBytes();
-    // The header, or a beginning of it: a file cut off inside its header
-    // holds no row.
-    const QByteArray start = device.read(head.size());
-    if (!head.startsWith(start))
-        return rows;
-    rows.valid = true;
-    if (start.size() < head.size())
-        return rows;
-    rows.complete = head.size();
-
-    // Rows: eleven quoted fields (no value holds a double quote) separated by
-    // ";" and ended by CR LF; values may hold line breaks of their own.
-    enum class At { FieldStart, InField, AfterField, Cr } at = At::FieldStart;
-    int field = 0;
-    qint64 fieldBytes = 0; // of the field being read
-    std::array<bool, 10> filled{};
-    qint64 offset = rows.complete;
-    QByteArray url;
-    char buffer[65536];
-    for (;;) {
-        const qint64 got = device.read(buffer, sizeof buffer);
-        if (got <= 0)
-            return rows; // whatever follows the last complete line is torn
-        for (qint64 i = 0; i < got; ++i, ++offset) {
-            const char c = buffer[i];
-            switch (at) {
-            case At::FieldStart:
-                if (c != '"')
-                    return ResultRows{};
-                at = At::InField;
-                fieldBytes = 0;
-                break;
-            case At::InField:
-                if (c == '"') {
-                    at = At::AfterField;
-                    // The telephone's field (the seventh) always holds its space.
-                    if (field > 0)
-                        filled[static_cast<std::size_t>(field - 1)] =
-                            fieldBytes > (field == 6 ? 1 : 0);
-                    ++field;
-                } else {
-                    ++fieldBytes;
-                    if (field == 0 && keepUrls)
-                        url.append(c);
-                }
-                break;
-            case At::AfterField:
-                if (field < 11 && c == ';')
-                    at = At::FieldStart;
-                else if (field == 11 && c == '\r')
-                    at = At::Cr;
-                else
-                    return ResultRows{};
-                break;
-            case At::Cr:
-                if (c != '\n')
-                    return ResultRows{};
-                if (keepUrls)
-                    rows.urls.push_back(QString::fromUtf8(url));
-                for (std::size_t i = 0; i < filled.size(); ++i)
-                    rows.filled[i] += filled[i] ? 1 : 0;
-                ++rows.count;
-                rows.complete = offset + 1;
-                url.clear();
-                field = 0;
-                at = At::FieldStart;
-                break;
-            }
-        }
-    }
+    rows.valid = ReadCsvRows(
+        device,
+        [&](CardRecord&& card) {
+            ++rows.count;
+            // A value is filled when its field holds more than the framing
+            // adds; the row form takes the telephone's space away.
+            const auto values = ColumnValues(card);
+            for (std::size_t i = 0; i < rows.filled.size(); ++i)
+                rows.filled[i] += values[i]->isEmpty() ? 0 : 1;
+            if (keepUrls)
+                rows.urls.push_back(std::move(card.url));
+        },
+        &rows.complete);
+    if (!rows.valid)
+        return ResultRows{};
+    return rows;
 }
 
 ResultFile::~ResultFile() {

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <array>
+
 // The values of one card in the result file's column order.
 struct CardRecord {
     QString url;
@@ -17,3 +19,9 @@ struct CardRecord {
     QString city;
     QString address;
 };
+
+// The ten values after the URL, in the result file's column order.
+inline std::array<const QString*, 10> ColumnValues(const CardRecord& card) {
+    return {&card.name,      &card.categories, &card.services, &card.rating, &card.reviews,
+            &card.telephone, &card.site,       &card.email,    &card.city,   &card.address};
+}

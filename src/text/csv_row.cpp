@@ -70,7 +70,11 @@ CardRecord CsvRowForm(const CardRecord& card) {
     return form;
 }
 
-bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row) {
+bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row,
+                 qint64* complete) {
+    qint64 ignored = 0;
+    qint64& end = complete != nullptr ? *complete : ignored;
+    end = 0;
     const QByteArray head =
         QByteArray("\xEF\xBB\xBF") + (CsvHeader() + QStringLiteral("\r\n")).toUtf8();
     const QByteArray start = device.read(head.size());
@@ -78,6 +82,8 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
         return false;
     if (start.size() < head.size())
         return true;
+    end = head.size();
+    qint64 offset = end;
 
     // No field holds a double quote, so a field is everything between two;
     // values may hold ";" and line breaks of their own.
@@ -89,7 +95,7 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
         const qint64 got = device.read(buffer, sizeof buffer);
         if (got <= 0)
             return true; // whatever follows the last complete line is torn
-        for (qint64 i = 0; i < got; ++i) {
+        for (qint64 i = 0; i < got; ++i, ++offset) {
             const char c = buffer[i];
             switch (at) {
             case At::FieldStart:
@@ -125,6 +131,7 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
                 if (card.telephone.startsWith(QLatin1Char(' ')))
                     card.telephone.remove(0, 1);
                 row(std::move(card));
+                end = offset + 1;
                 field = 0;
                 at = At::FieldStart;
                 break;

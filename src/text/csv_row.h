@@ -31,5 +31,8 @@ CardRecord CsvRowForm(const CardRecord& card);
 
 // Reads the rows of a result file (byte order mark, header, rows ended by
 // CR LF) and hands each row's card, in its row form, to `row`, in file order.
-// A torn last line is left out. False when the bytes are not a result file's.
-bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row);
+// A torn last line is left out; `complete` (when given) receives where the
+// last complete line ends (0 when even the header is incomplete). False when
+// the bytes are not a result file's.
+bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row,
+                 qint64* complete = nullptr);
