@@ -361,24 +361,25 @@ void CardStore::Apply(Pending& pending) {
     if (run_ == 0)
         return; // no run begun: nothing to record against
 
-    SqliteStatement findCard =
-        db.Prepare((QStringLiteral("SELECT id, url, %1, name IS NULL FROM cards WHERE url_key=?1")
-                        .arg(QLatin1String(kValueColumns)))
-                       .toUtf8()
-                       .constData());
-    SqliteStatement insertCard =
-        db.Prepare("INSERT INTO cards(url_key, url, first_seen, last_seen) VALUES(?1, ?2, ?3, ?3)");
-    SqliteStatement seen = db.Prepare("UPDATE cards SET url=?2, last_seen=?3 WHERE id=?1");
-    SqliteStatement putValues =
-        db.Prepare("UPDATE cards SET url=?2, name=?3, categories=?4, services=?5, rating=?6, "
-                   "reviews=?7, telephone=?8, site=?9, email=?10, city=?11, address=?12, "
-                   "last_seen=?13, last_changed=?13 WHERE id=?1");
-    SqliteStatement findRunCard =
-        db.Prepare("SELECT outcome, changed FROM run_cards WHERE run=?1 AND card=?2");
-    SqliteStatement putRunCard =
-        db.Prepare("INSERT INTO run_cards(run, card, outcome, changed) VALUES(?1, ?2, ?3, ?4) "
-                   "ON CONFLICT(run, card) DO UPDATE SET outcome=excluded.outcome, "
-                   "changed=excluded.changed");
+    // Kept prepared for the life of the connection: a run flushes once a
+    // second.
+    SqliteStatement& findCard =
+        db.Cached(QStringLiteral("SELECT id, url, %1, name IS NULL FROM cards WHERE url_key=?1")
+                      .arg(QLatin1String(kValueColumns))
+                      .toUtf8());
+    SqliteStatement& insertCard =
+        db.Cached("INSERT INTO cards(url_key, url, first_seen, last_seen) VALUES(?1, ?2, ?3, ?3)");
+    SqliteStatement& seen = db.Cached("UPDATE cards SET url=?2, last_seen=?3 WHERE id=?1");
+    SqliteStatement& putValues =
+        db.Cached("UPDATE cards SET url=?2, name=?3, categories=?4, services=?5, rating=?6, "
+                  "reviews=?7, telephone=?8, site=?9, email=?10, city=?11, address=?12, "
+                  "last_seen=?13, last_changed=?13 WHERE id=?1");
+    SqliteStatement& findRunCard =
+        db.Cached("SELECT outcome, changed FROM run_cards WHERE run=?1 AND card=?2");
+    SqliteStatement& putRunCard =
+        db.Cached("INSERT INTO run_cards(run, card, outcome, changed) VALUES(?1, ?2, ?3, ?4) "
+                  "ON CONFLICT(run, card) DO UPDATE SET outcome=excluded.outcome, "
+                  "changed=excluded.changed");
 
     for (Pending::Op& op : pending.ops) {
         const QString& url = op.card.url;

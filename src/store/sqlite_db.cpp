@@ -63,6 +63,15 @@ SqliteStatement SqliteDb::Prepare(const char* sql) {
     return SqliteStatement(*this, statement);
 }
 
+SqliteStatement& SqliteDb::Cached(const QByteArray& sql) {
+    std::unique_ptr<SqliteStatement>& cached = cached_[sql.toStdString()];
+    if (!cached)
+        cached = std::make_unique<SqliteStatement>(Prepare(sql.constData()));
+    else
+        cached->Reset();
+    return *cached;
+}
+
 std::int64_t SqliteDb::LastInsertId() const {
     return sqlite3_last_insert_rowid(db_.get());
 }

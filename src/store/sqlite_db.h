@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <unordered_map>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -43,6 +45,9 @@ public:
     // The first column of the first row of `sql` as an integer (0 if none).
     std::int64_t Integer(const char* sql);
     SqliteStatement Prepare(const char* sql);
+    // The statement of `sql`, prepared at its first use and kept, reset, for
+    // the life of the connection (preparing costs more than most steps).
+    SqliteStatement& Cached(const QByteArray& sql);
     std::int64_t LastInsertId() const;
     void SetBusyTimeout(int milliseconds);
 
@@ -58,6 +63,8 @@ private:
         void operator()(sqlite3* db) const;
     };
     std::unique_ptr<sqlite3, Closer> db_;
+    // Destroyed before the connection is closed.
+    std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> cached_;
 };
 
 // A prepared statement: bind (from 1), Step, read columns (from 0), Reset.
