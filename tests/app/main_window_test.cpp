@@ -1,11 +1,15 @@
 #include "core/config.h"
+#include "core/platform.h"
 #include "ui/main_form.h"
+#include "ui/workbook_choice.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -157,3 +161,38 @@ TEST_F(MainWindowTest, FocusOrderFollowsTheControls) {
 }
 
 } // namespace
+
+// "Также Excel (.xlsx)" lies clear of every other control and starts as the
+// program folder remembers it; a click is remembered at once.
+TEST(MainWindowWorkbook, CheckBoxIsRememberedInTheProgramFolder) {
+    const std::pair<QByteArray, bool> contents[] = {{"xlsx=1\r\n", true},
+                                                    {"\xEF\xBB\xBFother=0\nxlsx=1", true},
+                                                    {"xlsx=0\r\n", false},
+                                                    {"xlsx=yes\r\n", false},
+                                                    {"", false}};
+    for (const auto& [bytes, wanted] : contents)
+        EXPECT_EQ(WorkbookWanted(bytes), wanted) << bytes.toStdString();
+
+    QTemporaryDir dir;
+    SetProgramFolder(dir.path() + QLatin1Char('/'));
+    SaveWorkbookChoice(dir.path(), true);
+    {
+        TMainForm form;
+        form.Timer1->stop();
+        QCheckBox* box = form.XlsxCheckBox;
+        EXPECT_EQ(box->text(), QStringLiteral("Также Excel (.xlsx)"));
+        EXPECT_TRUE(box->isChecked());
+        for (const QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != box) {
+                EXPECT_FALSE(other->geometry().intersects(box->geometry()))
+                    << other->objectName().toStdString();
+            }
+        }
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        EXPECT_FALSE(box->isChecked());
+    }
+    QFile file(dir.filePath(OptionsFileName()));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("xlsx=0\r\n"));
+    SetProgramFolder({});
+}
