@@ -1,22 +1,19 @@
 #pragma once
-// A workbook read back by an independent reader: openpyxl (Debian's
-// python3-openpyxl) through read_workbook.py beside this file, which prints
-// it as JSON.
+// A workbook read back by an independent reader: openpyxl through
+// read_workbook.py beside this file, which prints it as JSON.
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
+#include <QStringList>
 
-// The JSON of read_workbook.py; `error` says why there is none.
 struct ReadBack {
-    QJsonObject book;
-    QString error;
+    QJsonArray sheets;
+    QString error; // why there is no workbook to look at
 
-    // The sheet of that name; empty when there is none.
     QJsonObject Sheet(const QString& name) const {
-        for (const QJsonValue& sheet : book[QStringLiteral("sheets")].toArray()) {
+        for (const QJsonValue& sheet : sheets) {
             if (sheet[QStringLiteral("name")].toString() == name)
                 return sheet.toObject();
         }
@@ -24,38 +21,28 @@ struct ReadBack {
     }
     QStringList SheetNames() const {
         QStringList names;
-        for (const QJsonValue& sheet : book[QStringLiteral("sheets")].toArray())
+        for (const QJsonValue& sheet : sheets)
             names << sheet[QStringLiteral("name")].toString();
         return names;
     }
 };
 
 inline ReadBack ReadWorkbookBack(const QString& path) {
-    ReadBack back;
     QProcess reader;
     reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(WORKBOOK_READER), path});
-    if (!reader.waitForFinished(60000) || reader.exitStatus() != QProcess::NormalExit ||
-        reader.exitCode() != 0) {
-        back.error = QStringLiteral("the reader failed (python3-openpyxl installed?): ") +
-                     QString::fromUtf8(reader.readAllStandardError());
-        return back;
-    }
-    QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(reader.readAllStandardOutput(), &parse);
-    if (!doc.isObject())
-        back.error = QStringLiteral("the reader's output is no JSON: ") + parse.errorString();
-    back.book = doc.object();
-    return back;
+    const bool ran = reader.waitForFinished(60000) && reader.exitStatus() == QProcess::NormalExit &&
+                     reader.exitCode() == 0;
+    const QJsonDocument doc = QJsonDocument::fromJson(reader.readAllStandardOutput());
+    if (!ran || !doc.isObject())
+        return {{},
+                QStringLiteral("no reading (is python3-openpyxl installed?) ") +
+                    QString::fromUtf8(reader.readAllStandardError())};
+    return {doc[QStringLiteral("sheets")].toArray(), {}};
 }
 
-// The cell at `row`, `column` (from 0) of a sheet; null when the row is
-// shorter or missing.
+// The cell at `row`, `column` (from 0); empty past the sheet's cells.
 inline QJsonObject CellAt(const QJsonObject& sheet, int row, int column) {
-    const QJsonArray rows = sheet[QStringLiteral("rows")].toArray();
-    if (row >= rows.size())
-        return {};
-    const QJsonArray cells = rows[row].toArray();
-    return column < cells.size() ? cells[column].toObject() : QJsonObject();
+    return sheet[QStringLiteral("rows")][row][column].toObject();
 }
 
 inline int RowCount(const QJsonObject& sheet) {
