@@ -22,8 +22,10 @@
 
 namespace {
 
-constexpr int kWidestColumn = 60; // characters; longer values run under the next column
-constexpr double kChartScale = 1.5;
+constexpr int kWidestColumn = 45;   // characters; longer values run under the next column
+constexpr int kFilterButton = 3;    // characters the header's filter button covers
+constexpr double kChartWidth = 1.0; // of the default chart's size
+constexpr double kChartHeight = 1.5;
 const char* const kSummarySheet = "Сводка";
 
 [[noreturn]] void Fail(const QString& reason) {
@@ -208,7 +210,7 @@ private:
         widths_.assign(static_cast<std::size_t>(header_.size()), 0);
         for (qsizetype i = 0; i < header_.size(); ++i) {
             WriteText(sheet_, 0, static_cast<lxw_col_t>(i), header_[i], book_.bold);
-            Widen(static_cast<std::size_t>(i), header_[i]);
+            Widen(static_cast<std::size_t>(i), header_[i] + QString(kFilterButton, u' '));
         }
         worksheet_freeze_panes(sheet_, 1, 0);
     }
@@ -269,15 +271,16 @@ class SummarySheet {
 public:
     explicit SummarySheet(Book& book)
         : book_(book), sheet_(book.AddSheet(QString::fromUtf8(kSummarySheet))) {
-        Check(worksheet_set_column(sheet_, 0, 0, 30, nullptr));
-        Check(worksheet_set_column(sheet_, 1, 1, 40, nullptr));
+        Check(worksheet_set_column(sheet_, 0, 0, 28, nullptr));
+        Check(worksheet_set_column(sheet_, 1, 1, 20, nullptr));
     }
 
     lxw_worksheet* Sheet() const { return sheet_; }
     lxw_row_t Row() const { return row_; }
 
-    void Text(const QString& label, const QString& value, lxw_format* format = nullptr) {
-        WriteText(sheet_, row_, 0, label, format);
+    void Text(const QString& label, const QString& value, lxw_format* labelFormat = nullptr) {
+        if (!label.isEmpty())
+            WriteText(sheet_, row_, 0, label, labelFormat);
         if (!value.isEmpty())
             WriteText(sheet_, row_, 1, value);
         ++row_;
@@ -326,11 +329,12 @@ void AddFilledChart(Book& book, lxw_worksheet* sheet, lxw_row_t first, lxw_row_t
     chart_axis_set_min(chart->x_axis, 0);
     chart_axis_set_max(chart->x_axis, 1);
     chart_axis_set_num_format(chart->x_axis, "0%");
+    chart_axis_set_major_unit(chart->x_axis, 0.2);
     chart_axis_set_reverse(chart->y_axis);
     lxw_chart_options options{};
-    options.x_scale = kChartScale;
-    options.y_scale = kChartScale;
-    Check(worksheet_insert_chart_opt(sheet, 0, 3, chart, &options));
+    options.x_scale = kChartWidth;
+    options.y_scale = kChartHeight;
+    Check(worksheet_insert_chart_opt(sheet, 0, 2, chart, &options)); // beside the figures
 }
 
 void WriteSummary(Book& book, const WorkbookFacts& facts) {
@@ -340,8 +344,6 @@ void WriteSummary(Book& book, const WorkbookFacts& facts) {
     s.Date(QStringLiteral("Конец"), facts.ended);
     s.Text(QStringLiteral("Сайт"), facts.webHost);
     s.Text(QStringLiteral("API сайта"), facts.apiHost);
-    s.Text(QStringLiteral("Категории"), facts.categories.join(QStringLiteral("; ")));
-    s.Text(QStringLiteral("Города и регионы"), facts.cities.join(QStringLiteral("; ")));
     s.Blank();
     s.Number(QStringLiteral("Найдено карточек"), static_cast<double>(facts.found));
     s.Number(QStringLiteral("Записано строк"), static_cast<double>(summary.Rows()));
@@ -367,17 +369,25 @@ void WriteSummary(Book& book, const WorkbookFacts& facts) {
             s.Text(QStringLiteral("Пропало"), QStringLiteral("не считаем: сбор неполный"),
                    book.indented);
     }
-    if (summary.Rows() == 0)
-        return; // no share to show
-    s.Blank();
-    WriteText(s.Sheet(), s.Row(), 0, QStringLiteral("Столбец"), book.bold);
-    WriteText(s.Sheet(), s.Row(), 1, QStringLiteral("Заполнено"), book.bold);
-    s.Blank();
-    const lxw_row_t first = s.Row();
-    for (int i = 0; i < kSummaryColumns; ++i)
-        s.Number(ColumnNames()[static_cast<std::size_t>(i)], summary.FilledPercent(i) / 100.0,
-                 nullptr, book.percent);
-    AddFilledChart(book, s.Sheet(), first, s.Row() - 1);
+    if (summary.Rows() > 0) {
+        s.Blank();
+        WriteText(s.Sheet(), s.Row(), 0, QStringLiteral("Столбец"), book.bold);
+        WriteText(s.Sheet(), s.Row(), 1, QStringLiteral("Заполнено"), book.bold);
+        s.Blank();
+        const lxw_row_t first = s.Row();
+        for (int i = 0; i < kSummaryColumns; ++i)
+            s.Number(ColumnNames()[static_cast<std::size_t>(i)], summary.FilledPercent(i) / 100.0,
+                     nullptr, book.percent);
+        AddFilledChart(book, s.Sheet(), first, s.Row() - 1);
+    }
+    // The selection last, a row each: it may be long.
+    for (const auto& [label, rows] :
+         {std::pair{QStringLiteral("Категории"), &facts.categories},
+          std::pair{QStringLiteral("Города и регионы"), &facts.cities}}) {
+        s.Blank();
+        for (qsizetype i = 0; i < rows->size(); ++i)
+            s.Text(i == 0 ? label : QString(), rows->at(i));
+    }
 }
 
 } // namespace

@@ -99,7 +99,7 @@ TEST(Workbook, SheetsHoldTheCardsTheSummaryAndTheChanges) {
         EXPECT_EQ(Str(CellAt(sheet, 0, col)), header[col]);
         EXPECT_TRUE(CellAt(sheet, 0, col)[u"bold"_s].toBool());
         const double width = sheet[u"widths"_s][QString(QChar(u'A' + col))].toDouble();
-        EXPECT_TRUE(width >= header[col].size() && width < 63) << col << ": " << width;
+        EXPECT_TRUE(width >= header[col].size() + 3 && width < 48) << col << ": " << width;
     }
     for (int row = 1; row <= 3; ++row) {
         const CardRecord& c = cards[static_cast<std::size_t>(row - 1)];
@@ -128,24 +128,25 @@ TEST(Workbook, SheetsHoldTheCardsTheSummaryAndTheChanges) {
     for (int row = 0; row < RowCount(summary); ++row)
         rows << Str(CellAt(summary, row, 0)) + u"|"_s + Str(CellAt(summary, row, 1));
     const QString head = u"Начало|2026-03-01T09:05:07; Конец|2026-03-01T10:00:00; Сайт|web.test; "
-                         "API сайта|api.test; Категории|Сантехники (santehniki); Города и регионы|"
-                         "Москва; Казань; |; Найдено карточек|7; Записано строк|3; Не скачано|2; "
-                         "404|1; другие ответы с ошибкой|0; пустые ответы|1; сбои связи|0; Не "
-                         "загружено страниц списка|1; |; Сравнение со сбором от|"
+                         "API сайта|api.test; |; Найдено карточек|7; Записано строк|3; Не "
+                         "скачано|2; 404|1; другие ответы с ошибкой|0; пустые ответы|1; сбои "
+                         "связи|0; Не загружено страниц списка|1; |; Сравнение со сбором от|"
                          "2026-02-22T08:00:00; Новых|1; Изменилось|1; Без изменений|1; Пропало|2; "
                          "|; Столбец|Заполнено"_s;
-    ASSERT_EQ(rows.size(), 33);
-    EXPECT_EQ(rows.mid(0, 23).join(u"; "_s), head);
+    ASSERT_EQ(rows.size(), 36);
+    EXPECT_EQ(rows.mid(0, 21).join(u"; "_s), head);
+    EXPECT_EQ(rows.mid(31).join(u"; "_s),
+              u"|; Категории|Сантехники (santehniki); |; Города и регионы|Москва; |Казань"_s);
     QStringList shares;
-    for (int row = 23; row < 33; ++row)
+    for (int row = 21; row < 31; ++row)
         shares << u"%1 %2%"_s.arg(Str(CellAt(summary, row, 0)))
                       .arg(qRound(CellAt(summary, row, 1)[u"v"_s].toDouble() * 100));
     EXPECT_EQ(u"Заполнено: "_s + shares.join(u", "_s), facts.summary.Lines(7).back());
     const QJsonArray charts = summary[u"charts"_s].toArray();
     ASSERT_EQ(charts.size(), 1);
     EXPECT_EQ(charts[0][u"direction"_s].toString(), u"bar"_s);
-    EXPECT_EQ(charts[0][u"series"_s][0][u"categories"_s].toString(), u"str:'Сводка'!$A$24:$A$33"_s);
-    EXPECT_EQ(charts[0][u"series"_s][0][u"values"_s].toString(), u"'Сводка'!$B$24:$B$33"_s);
+    EXPECT_EQ(charts[0][u"series"_s][0][u"categories"_s].toString(), u"str:'Сводка'!$A$22:$A$31"_s);
+    EXPECT_EQ(charts[0][u"series"_s][0][u"values"_s].toString(), u"'Сводка'!$B$22:$B$31"_s);
 
     // The changes, typed like the cards, with their status and columns.
     const QJsonObject changesSheet = back.Sheet(u"Изменения"_s);
