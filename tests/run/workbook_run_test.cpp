@@ -5,7 +5,6 @@
 #include "run/recording_events.h"
 #include "run/scraper.h"
 #include "run/standard_outputs.h"
-#include "run/workbook_output.h"
 #include "support/workbook_reader.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +34,7 @@ TEST(WorkbookRun, WrittenAfterTheSummaryOrItsErrorCountsAgainstTheRun) {
         Workspace ws;
         UseSite(site);
         RunRequest request = DemoRequest(Expected(site), {u"Москва--Москва и Московская область"_s},
-                                         {QStringLiteral("santehniki")});
+                                         {u"santehniki"_s});
         request.workbook = true;
         RunOutputs outputs = StandardOutputs(request, ws.folder()); // the store, the workbook
         ASSERT_EQ(outputs.size(), 2u);
@@ -46,27 +45,25 @@ TEST(WorkbookRun, WrittenAfterTheSummaryOrItsErrorCountsAgainstTheRun) {
         run->Start();
         ASSERT_TRUE(WaitUntil([&] { return run->Finished(); }, 60000));
 
-        const QStringList& lines = events.lines;
-        const QString csv = ResultPathOf(lines);
-        const QString path = WorkbookPathFor(csv);
-        const qsizetype done = lines.indexOf(kDone);
-        ASSERT_GE(done, 2) << lines.join('\n').toStdString();
-        EXPECT_EQ(lines.mid(done - 2, 2),
+        const QString path = WorkbookPathFor(ResultPathOf(events.lines));
+        const qsizetype done = events.lines.indexOf(kDone);
+        ASSERT_GE(done, 2) << events.lines.join('\n').toStdString();
+        EXPECT_EQ(events.lines.mid(done - 2, 2),
                   (QStringList{kNoEarlierRun, blocked ? u"Ошибка: не удалось записать "_s + path +
                                                             u": Is a directory"_s
                                                       : u"Книга Excel записана в "_s + path}));
         EXPECT_EQ(events.ending.errorShown, blocked); // batch mode exits 5
-        EXPECT_TRUE(ReadCsv(csv).wellFormed);
         if (blocked)
             continue;
+        // Every row of the result file, and the found counter as the summary has it.
         const ReadBack back = ReadWorkbookBack(path);
-        ASSERT_TRUE(back.error.isEmpty()) << back.error.toStdString();
         EXPECT_EQ(RowCount(back.Sheet(u"Карточки"_s)),
-                  static_cast<int>(ReadCsv(csv).rows.size()) + 1);
-        // The found counter, as the summary line has it.
+                  static_cast<int>(ReadCsv(ResultPathOf(events.lines)).rows.size()) + 1);
         const QJsonObject summary = back.Sheet(u"Сводка"_s);
-        EXPECT_EQ(CellAt(summary, 5, 0)[u"v"_s].toString(), u"Найдено карточек"_s);
-        EXPECT_EQ(CellAt(summary, 5, 1)[u"v"_s].toInt(), 12);
+        EXPECT_EQ(CellAt(summary, 5, 0)[u"v"_s].toString() +
+                      QString::number(CellAt(summary, 5, 1)[u"v"_s].toInt()),
+                  u"Найдено карточек12"_s)
+            << back.error.toStdString();
     }
 }
 

@@ -10,28 +10,23 @@
 
 struct ReadBack {
     QJsonArray sheets;
-    QString error; // why there is no workbook to look at
+    QString error; // why there is nothing to look at
 
-    QJsonObject Sheet(const QString& name) const {
-        for (const QJsonValue& sheet : sheets) {
-            if (sheet[QStringLiteral("name")].toString() == name)
-                return sheet.toObject();
-        }
-        return {};
-    }
     QStringList SheetNames() const {
         QStringList names;
         for (const QJsonValue& sheet : sheets)
             names << sheet[QStringLiteral("name")].toString();
         return names;
     }
+    QJsonObject Sheet(const QString& name) const {
+        return sheets[SheetNames().indexOf(name)].toObject();
+    }
 };
 
 inline ReadBack ReadWorkbookBack(const QString& path) {
     QProcess reader;
     reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(WORKBOOK_READER), path});
-    const bool ran = reader.waitForFinished(60000) && reader.exitStatus() == QProcess::NormalExit &&
-                     reader.exitCode() == 0;
+    const bool ran = reader.waitForFinished(60000) && reader.exitCode() == 0;
     const QJsonDocument doc = QJsonDocument::fromJson(reader.readAllStandardOutput());
     if (!ran || !doc.isObject())
         return {{},
@@ -40,11 +35,11 @@ inline ReadBack ReadWorkbookBack(const QString& path) {
     return {doc[QStringLiteral("sheets")].toArray(), {}};
 }
 
-// The cell at `row`, `column` (from 0); empty past the sheet's cells.
+// The cell at `row`, `column` (from 0), empty past the sheet's cells; the
+// number of rows.
 inline QJsonObject CellAt(const QJsonObject& sheet, int row, int column) {
     return sheet[QStringLiteral("rows")][row][column].toObject();
 }
-
 inline int RowCount(const QJsonObject& sheet) {
     return static_cast<int>(sheet[QStringLiteral("rows")].toArray().size());
 }

@@ -13,13 +13,10 @@ TEST(FormulaSafe, OnlyTheDangerousFirstCharactersGetAnApostrophe) {
         EXPECT_EQ(FormulaSafe(text), text) << text.toStdString();
 }
 
-// Undoing the guard gives the value back, and leaves alone what the guard
-// would not have touched; an apostrophe of the value's own before a
-// formula-like character cannot be told from the guard's.
+// Undoing the guard gives the value back; an apostrophe of the value's own
+// before a formula-like character cannot be told from the guard's.
 TEST(FormulaSafe, UndoGivesTheGuardedValueBack) {
-    for (const QString& text : {QString(), u"="_s, u"+7"_s, u"-5"_s, u"@A1"_s, u"\tx"_s, u"\rx"_s,
-                                u"4.7"_s, u"Иванов"_s, u"'Кавычки'"_s, u"a=b"_s})
+    for (const QString& text : {QString(), u"=1"_s, u"+7"_s, u"\tx"_s, u"'Кавычки'"_s, u"''=1"_s})
         EXPECT_EQ(UndoFormulaSafe(FormulaSafe(text)), text) << text.toStdString();
-    EXPECT_EQ(UndoFormulaSafe(u"''=1"_s), u"''=1"_s);
     EXPECT_EQ(UndoFormulaSafe(u"'=x'"_s), u"=x'"_s);
 }
