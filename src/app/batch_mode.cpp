@@ -71,6 +71,7 @@ private:
         request.webHost = Config().WebHost;
         request.apiHost = Config().ApiHost;
         request.limit = kRunLimit;
+        request.workbook = Config().Workbook;
         QStringList categoryRows;
         QStringList cityRows;
         try {

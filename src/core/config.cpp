@@ -65,8 +65,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("quiet"),
         QStringLiteral("Batch mode: no status line (phase, progress, rate, time left) on "
                        "standard error."));
-    parser.addOptions(
-        {help, version, webHost, apiHost, caFile, category, city, batch, noOpen, resume, quiet});
+    const QCommandLineOption xlsx(
+        QStringLiteral("xlsx"),
+        QStringLiteral("Also write the workbook data<N>.xlsx beside the result file (the cards, "
+                       "a summary with a chart of the filled columns, the changes since the "
+                       "earlier run) and open it instead of the CSV. In the window the check box "
+                       "\"Также Excel (.xlsx)\" does the same and is remembered; this option "
+                       "checks it."));
+    parser.addOptions({help, version, webHost, apiHost, caFile, category, city, batch, noOpen,
+                       resume, quiet, xlsx});
 
     QString usage = parser.helpText();
     usage.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
@@ -109,5 +116,6 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.config.NoOpen = parser.isSet(noOpen);
     result.config.Resume = parser.isSet(resume);
     result.config.Quiet = parser.isSet(quiet);
+    result.config.Workbook = parser.isSet(xlsx);
     return result;
 }

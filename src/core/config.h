@@ -22,6 +22,9 @@ struct AppConfig {
     bool Resume = false;
     // Batch mode writes no status line on standard error.
     bool Quiet = false;
+    // Runs also write the workbook data<N>.xlsx (the window's check box
+    // starts checked).
+    bool Workbook = false;
 };
 
 AppConfig& Config();

@@ -61,6 +61,10 @@ std::int64_t RunSummary::Failed() const {
     return notFound_ + errorStatus_ + emptyBody_ + noAnswer_;
 }
 
+int RunSummary::FilledPercent(int column) const {
+    return PercentHalfUp(filled_[static_cast<std::size_t>(column)], rows_);
+}
+
 std::vector<QString> RunSummary::Lines(std::int64_t found) const {
     std::vector<QString> lines;
     lines.push_back(QStringLiteral("Итог: найдено карточек %1, записано строк %2, не скачано %3")
@@ -85,9 +89,7 @@ std::vector<QString> RunSummary::Lines(std::int64_t found) const {
         QStringList shares;
         for (int i = 0; i < kSummaryColumns; ++i) {
             const auto column = static_cast<std::size_t>(i);
-            shares << QStringLiteral("%1 %2%")
-                          .arg(ColumnNames()[column])
-                          .arg(PercentHalfUp(filled_[column], rows_));
+            shares << QStringLiteral("%1 %2%").arg(ColumnNames()[column]).arg(FilledPercent(i));
         }
         lines.push_back(QStringLiteral("Заполнено: ") + shares.join(QStringLiteral(", ")));
     }

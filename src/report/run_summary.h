@@ -43,6 +43,14 @@ public:
     std::int64_t Rows() const { return rows_; }
     std::int64_t Failed() const;
     std::int64_t LostPages() const { return lostPages_; }
+    // The cards that gave no row, by what their last attempt met.
+    std::int64_t NotFound() const { return notFound_; }
+    std::int64_t ErrorStatus() const { return errorStatus_; }
+    std::int64_t EmptyBody() const { return emptyBody_; }
+    std::int64_t NoAnswer() const { return noAnswer_; }
+    // The share of rows with column `column` after the URL filled, as the
+    // filled line shows it.
+    int FilledPercent(int column) const;
 
     // The lines the log gets at the end of phase 2: the totals, then the
     // failures by kind when any card failed, the lost listing pages when

@@ -20,6 +20,7 @@ struct RunFinish {
     bool complete = false;  // no listing page lost, no stop, every card gone through
     QString resultPath;     // the result file; empty when the run made none
     std::uint32_t tick = 0; // the run's tick, which names its files
+    std::int64_t found = 0; // card URLs the run found, as its summary counts them
     const RunSummary* summary = nullptr;
     QDateTime started;
     QDateTime ended;

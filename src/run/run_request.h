@@ -20,6 +20,7 @@ struct RunRequest {
     QStringList categoryIds;  // of every category row, as loaded
     std::int32_t limit = 5;   // the most fetch workers at once
     bool openResult = false;  // hand the result file to the desktop at the end
+    bool workbook = false;    // also write the workbook, opened instead of the result file
 
     // What to continue. resumeJournal: the journal of an interrupted run to
     // continue instead of starting anew (an untrusted one is reported and set

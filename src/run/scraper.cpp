@@ -629,6 +629,7 @@ void TScraper::FinishOutputs(bool complete) {
     finish.complete = complete;
     finish.resultPath = resultFile_ != nullptr ? resultFile_->Path() : QString();
     finish.tick = tick_;
+    finish.found = firmscounter;
     finish.summary = &summary_;
     finish.started = started_;
     finish.ended = QDateTime::currentDateTime();

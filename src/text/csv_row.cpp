@@ -72,11 +72,26 @@ CardRecord CsvRowForm(const CardRecord& card) {
 
 bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row,
                  qint64* complete) {
+    return ReadQuotedRows(
+        device, CsvHeader(), 11,
+        [&row](std::vector<QString>&& values) {
+            CardRecord card;
+            const auto fields = Fields(card);
+            for (std::size_t f = 0; f < fields.size(); ++f)
+                *fields[f] = std::move(values[f]);
+            if (card.telephone.startsWith(QLatin1Char(' ')))
+                card.telephone.remove(0, 1);
+            row(std::move(card));
+        },
+        complete);
+}
+
+bool ReadQuotedRows(QIODevice& device, const QString& header, int fields,
+                    const std::function<void(std::vector<QString>&&)>& row, qint64* complete) {
     qint64 ignored = 0;
     qint64& end = complete != nullptr ? *complete : ignored;
     end = 0;
-    const QByteArray head =
-        QByteArray("\xEF\xBB\xBF") + (CsvHeader() + QStringLiteral("\r\n")).toUtf8();
+    const QByteArray head = QByteArray("\xEF\xBB\xBF") + (header + QStringLiteral("\r\n")).toUtf8();
     const QByteArray start = device.read(head.size());
     if (!head.startsWith(start))
         return false;
@@ -88,7 +103,7 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
     // No field holds a double quote, so a field is everything between two;
     // values may hold ";" and line breaks of their own.
     enum class At { FieldStart, InField, AfterField, Cr } at = At::FieldStart;
-    std::array<QByteArray, 11> fields;
+    std::vector<QByteArray> texts(static_cast<std::size_t>(fields));
     int field = 0;
     char buffer[65536];
     for (;;) {
@@ -108,13 +123,13 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
                     at = At::AfterField;
                     ++field;
                 } else {
-                    fields[static_cast<std::size_t>(field)].append(c);
+                    texts[static_cast<std::size_t>(field)].append(c);
                 }
                 break;
             case At::AfterField:
-                if (field < 11 && c == ';')
+                if (field < fields && c == ';')
                     at = At::FieldStart;
-                else if (field == 11 && c == '\r')
+                else if (field == fields && c == '\r')
                     at = At::Cr;
                 else
                     return false;
@@ -122,15 +137,13 @@ bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row
             case At::Cr: {
                 if (c != '\n')
                     return false;
-                CardRecord card;
-                const auto values = Fields(card);
-                for (std::size_t f = 0; f < 11; ++f) {
-                    *values[f] = QString::fromUtf8(fields[f]);
-                    fields[f].clear();
+                std::vector<QString> values;
+                values.reserve(texts.size());
+                for (QByteArray& text : texts) {
+                    values.push_back(QString::fromUtf8(text));
+                    text.clear();
                 }
-                if (card.telephone.startsWith(QLatin1Char(' ')))
-                    card.telephone.remove(0, 1);
-                row(std::move(card));
+                row(std::move(values));
                 end = offset + 1;
                 field = 0;
                 at = At::FieldStart;

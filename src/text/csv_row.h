@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // The header line, without its line end.
 QString CsvHeader();
@@ -36,3 +37,13 @@ CardRecord CsvRowForm(const CardRecord& card);
 // the bytes are not a result file's.
 bool ReadCsvRows(QIODevice& device, const std::function<void(CardRecord&&)>& row,
                  qint64* complete = nullptr);
+
+// Reads a file framed like a result file (byte order mark, the `header`
+// line, rows of `fields` quoted fields separated by ";", each row ended by
+// CR LF; no field holds a double quote) and hands each row's field texts, as
+// between their quotes, to `row`, in file order. A torn last line is left
+// out; `complete` as for ReadCsvRows. False when the bytes are not such a
+// file's.
+bool ReadQuotedRows(QIODevice& device, const QString& header, int fields,
+                    const std::function<void(std::vector<QString>&&)>& row,
+                    qint64* complete = nullptr);

@@ -19,3 +19,9 @@ bool StartsLikeFormula(const QString& text) {
 QString FormulaSafe(const QString& text) {
     return StartsLikeFormula(text) ? QLatin1Char('\'') + text : text;
 }
+
+QString UndoFormulaSafe(const QString& text) {
+    if (text.startsWith(QLatin1Char('\'')) && StartsLikeFormula(text.mid(1)))
+        return text.mid(1);
+    return text;
+}

@@ -10,3 +10,9 @@ bool StartsLikeFormula(const QString& text);
 // `text` with one apostrophe in front when StartsLikeFormula, else unchanged.
 // The apostrophe makes a spreadsheet show the value as text.
 QString FormulaSafe(const QString& text);
+
+// The text FormulaSafe was given, from what it gave: an apostrophe in front
+// of a text that StartsLikeFormula is taken off. A result file cannot tell
+// that apostrophe from one QuoteSafe made of a double quote (`"=x"` is
+// written `'=x'`); such a value loses its first apostrophe too.
+QString UndoFormulaSafe(const QString& text);

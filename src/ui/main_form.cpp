@@ -5,8 +5,10 @@
 #include "ui/selection_files.h"
 #include "ui/startup_checks.h"
 #include "ui/window_view.h"
+#include "ui/workbook_choice.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFont>
 #include <QKeyEvent>
@@ -106,6 +108,12 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     Button1->setObjectName(QStringLiteral("Button1"));
     place(Button1, QRect(206, 337, 41, 25), Left | Bottom);
 
+    // Under START, above the log.
+    XlsxCheckBox = new QCheckBox(QStringLiteral("Также Excel (.xlsx)"), this);
+    XlsxCheckBox->setObjectName(QStringLiteral("XlsxCheckBox"));
+    XlsxCheckBox->setChecked(Config().Workbook || ReadWorkbookChoice(ProgramFolder()));
+    place(XlsxCheckBox, QRect(313, 48, 265, 18), Left | Top);
+
     // The "все" buttons lie over the lower right corners of their lists.
     SelectAllCitiesButton->raise();
     Button1->raise();
@@ -119,7 +127,8 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     Timer1->setInterval(1000);
 
     QWidget::setTabOrder(CitiesListBox, StartButton);
-    QWidget::setTabOrder(StartButton, PauseButton);
+    QWidget::setTabOrder(StartButton, XlsxCheckBox);
+    QWidget::setTabOrder(XlsxCheckBox, PauseButton);
     QWidget::setTabOrder(PauseButton, StopButton);
     QWidget::setTabOrder(StopButton, LogsMemo);
     QWidget::setTabOrder(LogsMemo, SelectAllCitiesButton);
@@ -134,6 +143,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     connect(PauseButton, &QPushButton::clicked, this, &TMainForm::PauseButtonClick);
     connect(StopButton, &QPushButton::clicked, this, &TMainForm::StopButtonClick);
     connect(ResumeTimer, &QTimer::timeout, this, &TMainForm::ResumeTimerTimer);
+    connect(XlsxCheckBox, &QCheckBox::clicked, this, &TMainForm::XlsxCheckBoxClick);
 
     view_ = std::make_unique<WindowRunView>(WindowRunView::Controls{
         LogsMemo, ProgressBar, StartButton, ResumeTimer, CitiesListBox, CatsListBox, Label4});
@@ -259,6 +269,14 @@ bool TMainForm::FormClose() {
         return false;
     }
     return true;
+}
+
+void TMainForm::XlsxCheckBoxClick(bool checked) {
+    try {
+        SaveWorkbookChoice(ProgramFolder(), checked);
+    } catch (const std::exception& e) {
+        AppendLog(QStringLiteral("Ошибка: не удалось записать ") + QString::fromUtf8(e.what()));
+    }
 }
 
 void TMainForm::Button1Click() {

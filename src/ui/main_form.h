@@ -30,6 +30,7 @@ QString WindowCaption(const QString& webHost);
 // "Да" by default).
 ContinueAnswer AskToContinueRun(QWidget* parent, const UnfinishedRun& run);
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPlainTextEdit;
@@ -59,6 +60,9 @@ public:
     QPushButton* SelectAllCitiesButton = nullptr;
     QListWidget* CatsListBox = nullptr;
     QPushButton* Button1 = nullptr; // "все" under the categories
+    // "Также Excel (.xlsx)": runs also write the workbook, opened at the end
+    // instead of the result file; remembered in the program folder.
+    QCheckBox* XlsxCheckBox = nullptr;
     QTimer* ResumeTimer = nullptr;
     QTimer* Timer1 = nullptr;
 
@@ -75,6 +79,8 @@ public:
     void PauseButtonClick();
     void StopButtonClick();
     void ResumeTimerTimer();
+    // The check box changed: the choice is saved at once.
+    void XlsxCheckBoxClick(bool checked);
     // Ctrl+A (Shift and Alt allowed) selects the whole log; returns whether
     // the key was handled.
     bool LogsMemoKeyDown(int key, Qt::KeyboardModifiers modifiers);

@@ -8,6 +8,7 @@
 #include "run/standard_outputs.h"
 #include "ui/window_view.h"
 
+#include <QCheckBox>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -46,6 +47,8 @@ void TMainForm::StartButtonClick() {
     RunOutputs outputs = StandardOutputs(request, ProgramFolder());
     auto run = std::make_shared<TScraper>(std::move(request), *view_, std::move(outputs));
     CurrentRun = run;
+    // The choice holds for the run started; the box waits for its end.
+    XlsxCheckBox->setEnabled(false);
     run->Start();
 }
 
@@ -58,6 +61,7 @@ RunRequest TMainForm::SelectedRequest() const {
     request.categoryIds = CategoryIds;
     request.limit = kRunLimit;
     request.openResult = !Config().NoOpen;
+    request.workbook = XlsxCheckBox->isChecked();
     for (int i = 0; i < CatsListBox->count(); ++i) {
         if (CatsListBox->item(i)->isSelected())
             request.categoryRows << CatsListBox->item(i)->text();
@@ -131,6 +135,7 @@ void TMainForm::StopButtonClick() {
 // Called on the window thread by a run's end display: a close that waited for
 // the run goes on now.
 void TMainForm::RunEnded() {
+    XlsxCheckBox->setEnabled(true);
     if (closeWhenRunEnds_)
         QTimer::singleShot(0, this, [this] { close(); });
 }

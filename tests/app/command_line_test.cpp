@@ -59,3 +59,9 @@ TEST(CommandLine, HelpAndVersionExitCleanly) {
 }
 
 } // namespace
+
+TEST(CommandLine, XlsxAsksForTheWorkbook) {
+    EXPECT_FALSE(Parse({}).config.Workbook);
+    EXPECT_TRUE(Parse({QStringLiteral("--batch"), QStringLiteral("--xlsx")}).config.Workbook);
+    EXPECT_TRUE(Parse({QStringLiteral("--help")}).output.contains(QStringLiteral("--xlsx")));
+}

@@ -1,11 +1,15 @@
 #include "core/config.h"
+#include "core/platform.h"
 #include "ui/main_form.h"
+#include "ui/workbook_choice.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -157,3 +161,25 @@ TEST_F(MainWindowTest, FocusOrderFollowsTheControls) {
 }
 
 } // namespace
+
+// "Также Excel (.xlsx)" lies clear of every other control and starts as the
+// program folder remembers it; a click is remembered at once.
+TEST(MainWindowWorkbook, CheckBoxIsRememberedInTheProgramFolder) {
+    EXPECT_TRUE(WorkbookWanted("\xEF\xBB\xBFother=0\nxlsx=1"));
+    EXPECT_FALSE(WorkbookWanted("xlsx=yes\r\n"));
+    QTemporaryDir dir;
+    SetProgramFolder(dir.path() + QLatin1Char('/'));
+    SaveWorkbookChoice(dir.path(), true);
+    {
+        TMainForm form;
+        form.Timer1->stop();
+        QCheckBox* box = form.XlsxCheckBox;
+        EXPECT_TRUE(box->isChecked() && box->text() == QStringLiteral("Также Excel (.xlsx)"));
+        for (const QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(other == box || !other->geometry().intersects(box->geometry()));
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+    }
+    QFile file(dir.filePath(OptionsFileName()));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == "xlsx=0\r\n");
+    SetProgramFolder({});
+}
