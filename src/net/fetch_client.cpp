@@ -60,10 +60,11 @@ bool FetchClient::Serves(const FetchSettings& settings) const {
 }
 
 void FetchClient::Renew() {
-    // curl_easy_reset keeps the cookies: they are emptied on their own. The
-    // connections live in the multi handle and are not touched.
-    curl_easy_reset(easy_.get());
-    Configure();
+    // The options Configure set never change, and every request sets its own
+    // (method, version, headers, URL) before it runs, so only the cookies are
+    // emptied. No curl_easy_reset: libcurl 7.88 loses the handle's pending
+    // cookie file list there (a leak per reuse). The connections live in the
+    // multi handle and are not touched.
     SetOption(easy_.get(), CURLOPT_COOKIELIST, "ALL");
 }
 
