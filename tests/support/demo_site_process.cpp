@@ -1,5 +1,7 @@
 #include "support/demo_site_process.h"
 
+#include "support/child_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -194,20 +196,7 @@ int DemoSiteProcess::stop() {
 int RunDemoSiteTool(const std::vector<std::string>& args, int timeoutMs) {
     std::vector<std::string> all = {DEMO_SITE_EXE};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, all[0].c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    const pid_t done =
-        WaitForExit(pid, Clock::now() + std::chrono::milliseconds(timeoutMs), status);
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        return -1;
-    }
-    return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const ChildRun run = RunChild(std::move(all), timeoutMs);
+    std::fputs(run.err.c_str(), stderr); // what the tool said, for a failing test
+    return run.exitCode;
 }

@@ -63,7 +63,5 @@ private:
 
 // Runs DEMO_SITE_EXE with `args` to its end (killed after `timeoutMs`) and
 // returns its exit code, or -1 when it could not start, was killed or died of
-// a signal. Started with posix_spawn, whose child runs no code of this
-// process: a Qt child process runs library code in the parent's memory before
-// it executes, which corrupts a thread checker's view of the calling thread.
+// a signal (through RunChild, which the thread checker can follow).
 int RunDemoSiteTool(const std::vector<std::string>& args, int timeoutMs);

@@ -5,8 +5,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QStringList>
+
+#include "support/child_process.h"
 
 struct ReadBack {
     QJsonArray sheets;
@@ -24,14 +25,13 @@ struct ReadBack {
 };
 
 inline ReadBack ReadWorkbookBack(const QString& path) {
-    QProcess reader;
-    reader.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(WORKBOOK_READER), path});
-    const bool ran = reader.waitForFinished(60000) && reader.exitCode() == 0;
-    const QJsonDocument doc = QJsonDocument::fromJson(reader.readAllStandardOutput());
-    if (!ran || !doc.isObject())
+    const ChildRun reader =
+        RunChild({"/usr/bin/python3", WORKBOOK_READER, path.toStdString()}, 60000);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(reader.out));
+    if (reader.exitCode != 0 || !doc.isObject())
         return {{},
                 QStringLiteral("no reading (is python3-openpyxl installed?) ") +
-                    QString::fromUtf8(reader.readAllStandardError())};
+                    QString::fromStdString(reader.err)};
     return {doc[QStringLiteral("sheets")].toArray(), {}};
 }
 
