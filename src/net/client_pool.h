@@ -3,9 +3,9 @@
 // when it starts and gives it back before it hands itself over, so that the
 // next worker goes on with its open connection (and skips the connection
 // and the TLS handshake) instead of opening one of its own. A client serves
-// one worker at a time, is renewed before it serves another (no cookies,
-// every option as new) and only serves workers whose settings it was made
-// with; a client whose last request failed is not given back.
+// one worker at a time, is renewed before it serves another (its cookies
+// emptied) and only serves workers whose settings it was made with; a
+// client whose last request failed is not given back.
 
 #include "net/fetch_settings.h"
 

@@ -130,13 +130,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--failing-listing") {
             if (i + 1 >= argc)
                 return Usage("--failing-listing needs SLUG or SLUG:N");
-            const std::string spec = argv[++i];
-            const std::size_t colon = spec.find(':');
-            options.failingListing = spec.substr(0, colon);
+            const std::string slugTimes = argv[++i];
+            const std::size_t colon = slugTimes.find(':');
+            options.failingListing = slugTimes.substr(0, colon);
             if (colon != std::string::npos) {
                 char* end = nullptr;
-                const long times = std::strtol(spec.c_str() + colon + 1, &end, 10);
-                if (end == spec.c_str() + colon + 1 || *end != '\0' || times < 0)
+                const long times = std::strtol(slugTimes.c_str() + colon + 1, &end, 10);
+                if (end == slugTimes.c_str() + colon + 1 || *end != '\0' || times < 0)
                     return Usage("--failing-listing needs SLUG or SLUG:N");
                 options.failingListingTimes = times;
             }
