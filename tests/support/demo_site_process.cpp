@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +16,6 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
-
-extern char** environ;
 
 namespace {
 
@@ -100,26 +97,13 @@ DemoSiteProcess::DemoSiteProcess(const std::vector<std::string>& extraArgs) {
         ::close(in[1]);
         return;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int spawned =
-        posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = SpawnChild(args, in[0], out[1], error_);
     ::close(in[0]);
     ::close(out[1]);
     stdinFd_ = in[1];
     stdoutFd_ = out[0];
-    if (spawned != 0) {
-        pid_ = -1;
-        error_ = "cannot start " + args[0] + ": " + std::strerror(spawned);
+    if (pid_ < 0)
         return;
-    }
 
     // The ready line: "web=127.0.0.1:PORT api=127.0.0.1:PORT".
     std::string line;
@@ -196,7 +180,5 @@ int DemoSiteProcess::stop() {
 int RunDemoSiteTool(const std::vector<std::string>& args, int timeoutMs) {
     std::vector<std::string> all = {DEMO_SITE_EXE};
     all.insert(all.end(), args.begin(), args.end());
-    const ChildRun run = RunChild(std::move(all), timeoutMs);
-    std::fputs(run.err.c_str(), stderr); // what the tool said, for a failing test
-    return run.exitCode;
+    return RunChild(std::move(all), timeoutMs).exitCode;
 }
